@@ -1,0 +1,1 @@
+#include "Services/AccelerometerService.h"

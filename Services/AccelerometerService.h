@@ -1,0 +1,108 @@
+#pragma once
+
+#include "platform/hid/Hid.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <variant>
+
+/// Why the sensor could not be started.
+class AccelerometerError {
+public:
+    struct DeviceNotFound {};
+    struct CannotOpen {
+        std::int32_t code;
+    };
+
+    static AccelerometerError deviceNotFound() { return AccelerometerError(DeviceNotFound{}); }
+    static AccelerometerError cannotOpen(std::int32_t code) { return AccelerometerError(CannotOpen{code}); }
+
+    bool isDeviceNotFound() const { return std::holds_alternative<DeviceNotFound>(value); }
+    /// The open call's code, for cannotOpen.
+    std::int32_t code() const;
+    /// The text the user is shown.
+    std::string errorDescription() const;
+
+private:
+    explicit AccelerometerError(std::variant<DeviceNotFound, CannotOpen> v) : value(v) {}
+    std::variant<DeviceNotFound, CannotOpen> value;
+};
+
+/// Finds the laptop's motion sensor, opens and configures it, and hands one decoded report in
+/// eight to the sample handler as (x, y, z) in g.
+///
+/// Everything but the handler properties is used on the main thread; reports arrive there from
+/// the main event loop. The handlers are guarded by a lock that is never held while one runs, so
+/// a handler may set handlers or call disableCallbacks().
+class AccelerometerService final {
+public:
+    using SampleHandler = std::function<void(double x, double y, double z)>;
+    using ErrorHandler = std::function<void(const AccelerometerError&)>;
+    using ReadyHandler = std::function<void()>;
+
+    static constexpr std::int64_t pageVendor = 0xFF00;
+    static constexpr std::int64_t usageAccel = 3;
+    static constexpr std::ptrdiff_t imuReportLen = 22;
+    static constexpr int imuDecimation = 8;
+    static constexpr std::size_t imuDataOffset = 6;
+    static constexpr std::size_t reportBufSize = 256;
+    static constexpr double accelScale = 65536.0;
+
+    /// Uses the device backend chosen by the environment (hid::backendConfigFromEnvironment()).
+    AccelerometerService();
+    /// Uses `backend`; touches no device.
+    explicit AccelerometerService(std::shared_ptr<hid::Backend> backend);
+    /// Stops the service first when it is started, so no report can reach a destroyed service.
+    ~AccelerometerService();
+    AccelerometerService(const AccelerometerService&) = delete;
+    AccelerometerService& operator=(const AccelerometerService&) = delete;
+
+    /// True when a sensor service exists; opens nothing.
+    bool isAvailable() const;
+
+    SampleHandler onSample() const;
+    void setOnSample(SampleHandler handler);
+    ErrorHandler onError() const;
+    void setOnError(ErrorHandler handler);
+    ReadyHandler onReady() const;
+    void setOnReady(ReadyHandler handler);
+
+    /// Finds, opens, configures and schedules the sensor, then calls onReady; on failure calls
+    /// onError exactly once and stays idle. A no-op while started.
+    void start();
+    /// Stops report delivery, closes the device and frees the buffer. Safe in any state.
+    void stop();
+    /// Stops accepting reports and clears all three handlers.
+    void disableCallbacks();
+
+    /// Whether a device is held (started).
+    bool isStarted() const { return hidDevice != nullptr; }
+
+    /// Decodes the little-endian signed 32-bit value at `offset` of a report into g.
+    static double decodeAxis(const std::uint8_t* report, std::size_t offset);
+
+private:
+    /// The first service that is the sensor, or nullopt.
+    std::optional<hid::ServiceId> findSensorService() const;
+    /// Nullptr when no device was found or created, or when opening failed (then onError has had cannotOpen).
+    std::unique_ptr<hid::Device> findAndOpenDevice();
+    void handleReport(const std::uint8_t* report, std::ptrdiff_t length);
+    static void reportCallback(void* context, hid::ReturnCode result, void* sender, std::uint32_t type,
+                               std::uint32_t reportId, std::uint8_t* report, std::ptrdiff_t length);
+
+    std::shared_ptr<hid::Backend> backend;
+
+    mutable std::mutex stateLock; // guards acceptingCallbacks and the three handlers
+    bool acceptingCallbacks = false;
+    std::unique_ptr<hid::Device> hidDevice;
+    std::unique_ptr<std::uint8_t[]> reportBuffer;
+    int decimationCounter = 0;
+    // Shared so that taking a copy per report under the lock is a reference-count step, not an allocation.
+    std::shared_ptr<const SampleHandler> sampleHandler;
+    std::shared_ptr<const ErrorHandler> errorHandler;
+    std::shared_ptr<const ReadyHandler> readyHandler;
+};
