@@ -1,1 +1,258 @@
 #include "Services/AccelerometerService.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+template <typename Handler> std::shared_ptr<const Handler> share(Handler handler)
+{
+    if (!handler) {
+        return nullptr;
+    }
+    return std::make_shared<const Handler>(std::move(handler));
+}
+
+template <typename Handler> Handler unshare(const std::shared_ptr<const Handler>& handler)
+{
+    return handler ? *handler : Handler();
+}
+
+/// The integer value of a property, 0 when it is missing or not an integer.
+std::int64_t integerProperty(const hid::PropertyDictionary& properties, const char* key)
+{
+    const auto it = properties.find(key);
+    if (it == properties.end()) {
+        return 0;
+    }
+    if (const auto* value = std::get_if<std::int64_t>(&it->second)) {
+        return *value;
+    }
+    return 0;
+}
+
+} // namespace
+
+std::int32_t AccelerometerError::code() const
+{
+    if (const auto* open = std::get_if<CannotOpen>(&value)) {
+        return open->code;
+    }
+    return 0;
+}
+
+std::string AccelerometerError::errorDescription() const
+{
+    if (isDeviceNotFound()) {
+        return "Accelerometer not found. Make sure you're on an Apple Silicon MacBook.";
+    }
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(static_cast<std::uint32_t>(code())));
+    return std::string("Cannot open accelerometer (code: ") + hex + ").";
+}
+
+AccelerometerService::AccelerometerService()
+    : AccelerometerService(std::shared_ptr<hid::Backend>(hid::makeBackend(hid::backendConfigFromEnvironment())))
+{
+}
+
+AccelerometerService::AccelerometerService(std::shared_ptr<hid::Backend> backend)
+    : backend(std::move(backend))
+{
+}
+
+AccelerometerService::~AccelerometerService()
+{
+    // The device layer calls back into this object with a raw context pointer; a started
+    // service must never outlive its own registration.
+    if (hidDevice) {
+        stop();
+    }
+}
+
+AccelerometerService::SampleHandler AccelerometerService::onSample() const
+{
+    std::lock_guard lock(stateLock);
+    return unshare(sampleHandler);
+}
+
+void AccelerometerService::setOnSample(SampleHandler handler)
+{
+    auto shared = share(std::move(handler));
+    std::lock_guard lock(stateLock);
+    sampleHandler.swap(shared);
+    // The old handler is destroyed after the lock is released, so its captures may call back in.
+}
+
+AccelerometerService::ErrorHandler AccelerometerService::onError() const
+{
+    std::lock_guard lock(stateLock);
+    return unshare(errorHandler);
+}
+
+void AccelerometerService::setOnError(ErrorHandler handler)
+{
+    auto shared = share(std::move(handler));
+    std::lock_guard lock(stateLock);
+    errorHandler.swap(shared);
+}
+
+AccelerometerService::ReadyHandler AccelerometerService::onReady() const
+{
+    std::lock_guard lock(stateLock);
+    return unshare(readyHandler);
+}
+
+void AccelerometerService::setOnReady(ReadyHandler handler)
+{
+    auto shared = share(std::move(handler));
+    std::lock_guard lock(stateLock);
+    readyHandler.swap(shared);
+}
+
+std::optional<hid::ServiceId> AccelerometerService::findSensorService() const
+{
+    if (!backend) {
+        return std::nullopt;
+    }
+    std::vector<hid::ServiceId> services;
+    if (backend->matchingServices(hid::kSensorServiceClass, services) != hid::kSuccess) {
+        return std::nullopt;
+    }
+    for (const hid::ServiceId service : services) {
+        const auto properties = backend->properties(service).value_or(hid::PropertyDictionary{});
+        if (integerProperty(properties, hid::kPrimaryUsagePageKey) == pageVendor &&
+            integerProperty(properties, hid::kPrimaryUsageKey) == usageAccel) {
+            return service;
+        }
+    }
+    return std::nullopt;
+}
+
+bool AccelerometerService::isAvailable() const
+{
+    return findSensorService().has_value();
+}
+
+AccelerometerService::OpenOutcome AccelerometerService::findAndOpenDevice()
+{
+    const auto service = findSensorService();
+    if (!service) {
+        return {};
+    }
+    std::unique_ptr<hid::Device> device = backend->createDevice(*service);
+    if (!device) {
+        return {};
+    }
+    const hid::ReturnCode result = device->open();
+    if (result != hid::kSuccess) {
+        if (const ErrorHandler handler = onError()) {
+            handler(AccelerometerError::cannotOpen(result));
+        }
+        return {nullptr, true};
+    }
+    return {std::move(device), false};
+}
+
+void AccelerometerService::start()
+{
+    if (hidDevice) {
+        return;
+    }
+    OpenOutcome opened = findAndOpenDevice();
+    if (!opened.device) {
+        // A failed open has been reported already; each failed start reports exactly one error.
+        if (!opened.openFailed) {
+            if (const ErrorHandler handler = onError()) {
+                handler(AccelerometerError::deviceNotFound());
+            }
+        }
+        return;
+    }
+    std::unique_ptr<hid::Device> device = std::move(opened.device);
+    hidDevice = std::move(device);
+    decimationCounter = 0;
+
+    hidDevice->setProperty("ReportInterval", 1000);
+    hidDevice->setProperty("SensorPropertyReportingState", 1);
+    hidDevice->setProperty("SensorPropertyPowerState", 1);
+
+    reportBuffer = std::make_unique<std::uint8_t[]>(reportBufSize);
+    {
+        std::lock_guard lock(stateLock);
+        acceptingCallbacks = true;
+    }
+    hidDevice->registerInputReportCallback(reportBuffer.get(), reportBufSize, &AccelerometerService::reportCallback,
+                                           this);
+    hidDevice->scheduleWithMainLoop();
+
+    if (const ReadyHandler handler = onReady()) {
+        handler();
+    }
+}
+
+void AccelerometerService::stop()
+{
+    disableCallbacks();
+    if (hidDevice) {
+        hidDevice->unscheduleFromMainLoop();
+        hidDevice->close();
+    }
+    hidDevice.reset();
+    reportBuffer.reset();
+}
+
+void AccelerometerService::disableCallbacks()
+{
+    std::shared_ptr<const SampleHandler> oldSample;
+    std::shared_ptr<const ErrorHandler> oldError;
+    std::shared_ptr<const ReadyHandler> oldReady;
+    {
+        std::lock_guard lock(stateLock);
+        acceptingCallbacks = false;
+        oldSample.swap(sampleHandler);
+        oldError.swap(errorHandler);
+        oldReady.swap(readyHandler);
+    }
+}
+
+double AccelerometerService::decodeAxis(const std::uint8_t* report, std::size_t offset)
+{
+    const std::uint32_t bits = static_cast<std::uint32_t>(report[offset]) |
+                               static_cast<std::uint32_t>(report[offset + 1]) << 8 |
+                               static_cast<std::uint32_t>(report[offset + 2]) << 16 |
+                               static_cast<std::uint32_t>(report[offset + 3]) << 24;
+    return static_cast<double>(static_cast<std::int32_t>(bits)) / accelScale;
+}
+
+void AccelerometerService::handleReport(const std::uint8_t* report, std::ptrdiff_t length)
+{
+    std::shared_ptr<const SampleHandler> handler;
+    {
+        std::lock_guard lock(stateLock);
+        if (acceptingCallbacks) {
+            handler = sampleHandler;
+        }
+    }
+    if (!handler || !*handler) {
+        return;
+    }
+    if (length != imuReportLen) {
+        return;
+    }
+    if (++decimationCounter < imuDecimation) {
+        return;
+    }
+    decimationCounter = 0;
+    (*handler)(decodeAxis(report, imuDataOffset), decodeAxis(report, imuDataOffset + 4),
+               decodeAxis(report, imuDataOffset + 8));
+}
+
+void AccelerometerService::reportCallback(void* context, hid::ReturnCode, void*, std::uint32_t, std::uint32_t,
+                                          std::uint8_t* report, std::ptrdiff_t length)
+{
+    if (!context) {
+        return;
+    }
+    static_cast<AccelerometerService*>(context)->handleReport(report, length);
+}

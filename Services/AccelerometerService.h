@@ -88,8 +88,12 @@ public:
 private:
     /// The first service that is the sensor, or nullopt.
     std::optional<hid::ServiceId> findSensorService() const;
-    /// Nullptr when no device was found or created, or when opening failed (then onError has had cannotOpen).
-    std::unique_ptr<hid::Device> findAndOpenDevice();
+    struct OpenOutcome {
+        std::unique_ptr<hid::Device> device; ///< the opened device, or nullptr
+        bool openFailed = false;             ///< found and created, but open failed (already reported)
+    };
+    /// Applies the matching rule to the first sensor service, creates and opens its device.
+    OpenOutcome findAndOpenDevice();
     void handleReport(const std::uint8_t* report, std::ptrdiff_t length);
     static void reportCallback(void* context, hid::ReturnCode result, void* sender, std::uint32_t type,
                                std::uint32_t reportId, std::uint8_t* report, std::ptrdiff_t length);

@@ -1,10 +1,22 @@
-// The main of every test executable: a Qt application object exists for the whole run, so
-// timers, socket notifiers and queued calls work on the test's (main) thread.
+// The main of every test executable. It gives the process the test environment (unless the
+// caller set a variable already): no display, OpenAL's null device, a private home for
+// settings and caches, and the source and resource folders; then it keeps a Qt application
+// object alive for the whole run, so timers, socket notifiers and queued calls work on the
+// test's (main) thread.
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 int main(int argc, char** argv)
 {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    ::setenv("ALSOFT_DRIVERS", "null", 0);
+    ::setenv("XDG_CONFIG_HOME", THWACKO_TEST_HOME "/config", 0);
+    ::setenv("XDG_CACHE_HOME", THWACKO_TEST_HOME "/cache", 0);
+    ::setenv("THWACKO_SOURCE_DIR", THWACKO_SOURCE_DIR, 0);
+    ::setenv("THWACKO_RESOURCE_DIR", THWACKO_RESOURCE_DIR, 0);
+
     ::testing::InitGoogleTest(&argc, argv);
     QCoreApplication app(argc, argv);
     return RUN_ALL_TESTS();
