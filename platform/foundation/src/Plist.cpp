@@ -2,9 +2,15 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <system_error>
 #include <unistd.h>
@@ -56,7 +62,11 @@ std::optional<PlistValue> fromNode(plist_t node)
         int32_t sec = 0;
         int32_t usec = 0;
         plist_get_date_val(node, &sec, &usec);
-        return PlistValue(Date(kSecondsFrom1970To2001 + sec + usec / 1e6));
+        // libplist 2.2 keeps a date as one number and hands out its whole part truncated toward zero
+        // with the magnitude of the fraction: before 2001 the fraction counts backwards. (Within the
+        // last second before 2001 the sign is lost altogether; the library offers no way to get it.)
+        const double fraction = usec / 1e6;
+        return PlistValue(Date(kSecondsFrom1970To2001 + sec + (sec < 0 ? -fraction : fraction)));
     }
     case PLIST_ARRAY: {
         PlistArray array;
@@ -97,6 +107,27 @@ std::optional<PlistValue> fromNode(plist_t node)
     }
 }
 
+plist_t newDate(Date date)
+{
+    constexpr double kFirst = std::numeric_limits<int32_t>::min();
+    constexpr double kLast = std::numeric_limits<int32_t>::max();
+    double since2001 = date.timeIntervalSince1970() - kSecondsFrom1970To2001;
+    if (std::isnan(since2001)) {
+        since2001 = 0;
+    }
+    double whole = std::floor(since2001);
+    long usec = std::lround((since2001 - whole) * 1e6);
+    if (usec >= 1000000) {
+        whole += 1;
+        usec = 0;
+    }
+    if (whole < kFirst || whole > kLast) {
+        whole = std::clamp(whole, kFirst, kLast);
+        usec = 0;
+    }
+    return plist_new_date(static_cast<int32_t>(whole), static_cast<int32_t>(usec));
+}
+
 plist_t toNode(const PlistValue& value)
 {
     return std::visit(
@@ -113,10 +144,7 @@ plist_t toNode(const PlistValue& value)
             } else if constexpr (std::is_same_v<T, PlistData>) {
                 return plist_new_data(reinterpret_cast<const char*>(v.data()), v.size());
             } else if constexpr (std::is_same_v<T, Date>) {
-                const double since2001 = v.timeIntervalSince1970() - kSecondsFrom1970To2001;
-                const double whole = std::floor(since2001);
-                return plist_new_date(static_cast<int32_t>(whole),
-                                      static_cast<int32_t>(std::lround((since2001 - whole) * 1e6)));
+                return newDate(v);
             } else if constexpr (std::is_same_v<T, PlistArray>) {
                 plist_t array = plist_new_array();
                 for (const auto& item : v) {
@@ -177,7 +205,19 @@ std::string plistToXml(const PlistValue& value)
     return text;
 }
 
-bool writePlistFileAtomically(const fs::path& path, const PlistValue& value, std::string* error)
+std::string plistToBinary(const PlistValue& value)
+{
+    plist_t root = toNode(value);
+    char* bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root, &bin, &length);
+    std::string bytes = bin ? std::string(bin, length) : std::string();
+    plist_to_bin_free(bin);
+    plist_free(root);
+    return bytes;
+}
+
+bool writePlistFileAtomically(const fs::path& path, const PlistValue& value, std::string* error, PlistFormat format)
 {
     auto fail = [&](std::string why) {
         if (error) {
@@ -192,25 +232,48 @@ bool writePlistFileAtomically(const fs::path& path, const PlistValue& value, std
             return fail("cannot create " + path.parent_path().string() + ": " + ec.message());
         }
     }
-    const std::string xml = plistToXml(value);
-    const fs::path temporary = path.string() + ".tmp." + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            return fail("cannot write " + temporary.string());
+    const std::string bytes = format == PlistFormat::Binary ? plistToBinary(value) : plistToXml(value);
+    if (bytes.empty()) {
+        return fail("cannot serialise the property list for " + path.string());
+    }
+    // Unique per call, so that two threads writing the same file never share a temporary.
+    static std::atomic<unsigned long> serial{0};
+    const fs::path temporary = path.string() + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++serial);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return fail("cannot write " + temporary.string() + ": " + std::strerror(errno));
+    }
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    int failure = 0;
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
         }
-        out.write(xml.data(), static_cast<std::streamsize>(xml.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            fs::remove(temporary, ec);
-            return fail("cannot write " + temporary.string());
+        if (written <= 0) {
+            failure = written < 0 ? errno : EIO;
+            break;
         }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    // Flush before the rename: after a power cut the name must not point at blocks never written.
+    if (!failure && ::fdatasync(fd) != 0) {
+        failure = errno;
+    }
+    if (::close(fd) != 0 && !failure) {
+        failure = errno;
+    }
+    if (failure) {
+        fs::remove(temporary, ec);
+        return fail("cannot write " + temporary.string() + ": " + std::strerror(failure));
     }
     fs::rename(temporary, path, ec);
     if (ec) {
+        const std::string message = ec.message();
         fs::remove(temporary, ec);
-        return fail("cannot replace " + path.string() + ": " + ec.message());
+        return fail("cannot replace " + path.string() + ": " + message);
     }
     return true;
 }

@@ -47,9 +47,17 @@ struct PlistReadResult {
 PlistReadResult readPlistFile(const std::filesystem::path& path);
 /// Parses XML or binary property-list bytes.
 PlistReadResult parsePlist(const std::string& bytes);
+/// The two file forms. XML is readable but keeps dates to the whole second; binary keeps microseconds.
+/// Either holds dates from 1933 to 2069 only (32-bit seconds from 2001); later or earlier ones are clamped.
+enum class PlistFormat { Xml, Binary };
+
 /// Serialises to XML property-list text.
 std::string plistToXml(const PlistValue& value);
-/// Writes atomically: to a temporary file beside `path`, then renamed over it.
-bool writePlistFileAtomically(const std::filesystem::path& path, const PlistValue& value, std::string* error = nullptr);
+/// Serialises to binary property-list bytes.
+std::string plistToBinary(const PlistValue& value);
+/// Writes atomically: to a temporary file beside `path`, flushed to disk, then renamed over it; so a
+/// reader sees the old or the new contents, never a part. Safe to call from several threads at once.
+bool writePlistFileAtomically(const std::filesystem::path& path, const PlistValue& value, std::string* error = nullptr,
+                              PlistFormat format = PlistFormat::Xml);
 
 } // namespace foundation
