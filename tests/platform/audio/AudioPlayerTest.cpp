@@ -1,0 +1,180 @@
+// The player against OpenAL Soft's wave backend: what it writes to the captured output.
+#include "WaveCapture.h"
+
+#include "platform/audio/AudioPlayer.h"
+#include "support/EventLoop.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace {
+
+using audio::AudioPlayer;
+using audiotest::Burst;
+using audiotest::fixture;
+using audiotest::WaveCapture;
+using namespace std::chrono_literals;
+
+class AudioPlayerTest : public ::testing::Test {
+protected:
+    WaveCapture& capture = WaveCapture::instance(); // before any device opens
+    testsupport::TempDir dir;
+
+    static std::shared_ptr<AudioPlayer> load(const std::string& name)
+    {
+        auto result = AudioPlayer::create(fixture(name));
+        EXPECT_NE(result.player, nullptr) << result.error;
+        return result.player;
+    }
+
+    /// Plays `player` to its end and returns the single burst it left in the output.
+    Burst playToEnd(AudioPlayer& player)
+    {
+        const std::size_t from = capture.mark();
+        EXPECT_TRUE(player.prepareToPlay());
+        EXPECT_TRUE(player.play());
+        EXPECT_TRUE(player.isPlaying());
+        EXPECT_TRUE(testsupport::pumpUntil([&] { return !player.isPlaying(); }, 10s));
+        const auto bursts = capture.waitForBursts(from, 1);
+        EXPECT_EQ(bursts.size(), 1u);
+        return bursts.empty() ? Burst{} : bursts.front();
+    }
+
+    double seconds(const Burst& burst) const { return double(burst.length()) / capture.rate(); }
+};
+
+struct LoadFailureCase {
+    const char* name;
+    std::function<std::filesystem::path(const testsupport::TempDir&)> make;
+    std::string expectedPrefix; ///< "{}" stands for the path
+};
+
+TEST_F(AudioPlayerTest, FilesThatAreNoClipsGiveADescription)
+{
+    const LoadFailureCase cases[] = {
+        {"missing", [](const auto& d) { return d.path() / "missing.mp3"; }, "cannot open {}: No such file or directory"},
+        {"directory", [](const auto& d) { return d.mkdir("folder.mp3"); }, "cannot open {}: Is a directory"},
+        {"empty", [](const auto& d) { return d.write("empty.mp3", ""); }, "cannot decode {}: "},
+        {"text", [](const auto& d) { return d.write("notes.mp3", "these are notes, not sound\n"); },
+         "cannot decode {}: "},
+        {"zeros", [](const auto& d) { return d.write("zeros.mp3", std::string(8192, '\0')); }, "cannot decode {}: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = c.make(dir);
+        std::string expected = c.expectedPrefix;
+        expected.replace(expected.find("{}"), 2, path.string());
+        const auto result = AudioPlayer::create(path);
+        EXPECT_EQ(result.player, nullptr);
+        EXPECT_EQ(result.error.substr(0, expected.size()), expected) << result.error;
+        EXPECT_GT(result.error.size(), expected.size() - 1);
+    }
+}
+
+TEST_F(AudioPlayerTest, PlaysMonoAndStereoClipsWholeAtTheirPitch)
+{
+    struct Case {
+        const char* file;
+        double hz;
+        double otherHz;
+    };
+    for (const Case& c : {Case{"tone440-mono.mp3", 440, 880}, Case{"tone880-stereo.mp3", 880, 440}}) {
+        SCOPED_TRACE(c.file);
+        auto player = load(c.file);
+        ASSERT_NE(player, nullptr);
+        EXPECT_FALSE(player->isPlaying());
+        const Burst burst = playToEnd(*player);
+        EXPECT_NEAR(seconds(burst), 0.3, 0.04);
+        const auto& frames = capture.frames();
+        const double wanted = audiotest::toneAmplitude(frames, burst.begin, burst.end, capture.rate(), c.hz);
+        const double other = audiotest::toneAmplitude(frames, burst.begin, burst.end, capture.rate(), c.otherHz);
+        EXPECT_GT(wanted, 0.2);
+        EXPECT_LT(other, wanted / 20);
+    }
+}
+
+TEST_F(AudioPlayerTest, VolumeAndRateChangeLevelAndLength)
+{
+    auto reference = load("tone440-mono.mp3");
+    ASSERT_NE(reference, nullptr);
+    const Burst base = playToEnd(*reference);
+    const double baseLevel = audiotest::innerLevel(capture.frames(), base, capture.rate());
+    ASSERT_GT(baseLevel, 0.1);
+
+    struct Case {
+        const char* name;
+        std::function<void(AudioPlayer&)> set;
+        double level;  ///< relative to the reference
+        double length; ///< relative to the reference
+    };
+    const Case cases[] = {
+        {"half volume", [](AudioPlayer& p) { p.setVolume(0.5f); }, 0.5, 1.0},
+        {"volume above one is full", [](AudioPlayer& p) { p.setVolume(3.0f); }, 1.0, 1.0},
+        {"rate without enabling it", [](AudioPlayer& p) { p.setRate(0.5f); }, 1.0, 1.0},
+        {"rate enabled after it is set",
+         [](AudioPlayer& p) {
+             p.setRate(0.5f);
+             p.setEnableRate(true);
+         },
+         1.0, 2.0},
+        {"rate set after enabling",
+         [](AudioPlayer& p) {
+             p.setEnableRate(true);
+             p.setRate(2.0f);
+         },
+         1.0, 0.5},
+        {"rate enabled then disabled",
+         [](AudioPlayer& p) {
+             p.setRate(0.5f);
+             p.setEnableRate(true);
+             p.setEnableRate(false);
+         },
+         1.0, 1.0},
+        {"zero rate is ignored",
+         [](AudioPlayer& p) {
+             p.setRate(0.0f);
+             p.setEnableRate(true);
+         },
+         1.0, 1.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto player = load("tone440-mono.mp3");
+        ASSERT_NE(player, nullptr);
+        c.set(*player);
+        const Burst burst = playToEnd(*player);
+        EXPECT_NEAR(audiotest::innerLevel(capture.frames(), burst, capture.rate()) / baseLevel, c.level, 0.03);
+        EXPECT_NEAR(double(burst.length()) / double(base.length()), c.length, 0.08 * c.length);
+    }
+}
+
+TEST_F(AudioPlayerTest, StoppingOrReleasingSilencesAtOnce)
+{
+    for (const bool release : {false, true}) {
+        SCOPED_TRACE(release ? "release" : "stop");
+        auto player = load("tone330-long-mono.mp3"); // two seconds
+        ASSERT_NE(player, nullptr);
+        const std::size_t from = capture.mark();
+        ASSERT_TRUE(player->play());
+        ASSERT_TRUE(testsupport::pumpUntil(
+            [&] { return !audiotest::findBursts(capture.frames(), from, capture.mark(), capture.rate()).empty(); },
+            10s));
+        if (release) {
+            player.reset();
+        } else {
+            player->stop();
+            EXPECT_FALSE(player->isPlaying());
+        }
+        const auto bursts = capture.waitForBursts(from, 1);
+        ASSERT_EQ(bursts.size(), 1u);
+        EXPECT_LT(seconds(bursts.front()), 1.0);
+        if (player) {
+            EXPECT_FALSE(player->isPlaying());
+        }
+    }
+}
+
+} // namespace
