@@ -24,7 +24,9 @@ inline constexpr const char* kApplicationWillResignActive = "ApplicationWillResi
 
 /// Delivers notifications to the observers registered for their name, synchronously on the
 /// posting thread, in registration order. Observers may add or remove observers (themselves
-/// included) from inside a delivery; a removed observer is not called afterwards.
+/// included) from inside a delivery; a removed observer is not called afterwards, and one added
+/// during a delivery first hears the next post. Registration and posting are thread-safe; a removal
+/// does not wait for a call of that observer already running on another thread.
 class NotificationCenter {
 public:
     using Token = std::uint64_t;

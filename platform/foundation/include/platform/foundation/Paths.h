@@ -4,9 +4,10 @@
 
 namespace foundation {
 
-/// The user's caches folder: `$XDG_CACHE_HOME`, else `~/.cache`.
+/// The user's caches folder: `$XDG_CACHE_HOME` when it is an absolute path, else `~/.cache`.
 std::filesystem::path cachesFolder();
-/// The user's home folder: `$HOME`, else the password database's entry.
+/// The user's home folder: `$HOME` when it is an absolute path, else the password database's entry,
+/// else the temporary folder.
 std::filesystem::path homeFolder();
 
 } // namespace foundation
