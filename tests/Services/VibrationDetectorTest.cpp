@@ -352,6 +352,19 @@ const UnstampableCase unstampableCases[] = {
 INSTANTIATE_TEST_SUITE_P(All, VibrationDetectorUnstampable, ::testing::ValuesIn(unstampableCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(VibrationDetector, NonFiniteSampleDoesNotStallTheWindowStatistics)
+{
+    // Out of the sensor's range, but the order statistics must still terminate on NaN windows.
+    VibrationDetector detector;
+    detector.process(0.0, 0.0, 1.0, 10.0);
+    EXPECT_TRUE(std::isnan(detector.process(std::numeric_limits<double>::quiet_NaN(), 0.0, 1.0, 10.01)));
+    for (int i = 0; i < 400; ++i) {
+        detector.process(0.01 * (i % 3), 0.0, 1.0, 10.02 + 0.01 * i);
+    }
+    EXPECT_EQ(detector.sampleCount(), 402);
+    EXPECT_EQ(detector.peakBuf().count(), 200);
+}
+
 struct ClassifyCase {
     const char* name;
     std::vector<std::string_view> detections;
