@@ -105,8 +105,8 @@ private:
 /// One classified impact, made by the vibration detector. Has no identity.
 class VibrationEvent {
 public:
-    VibrationEvent(foundation::Date time, std::string severity, std::string symbol, std::string label,
-                   double amplitude, std::vector<std::string> sources);
+    VibrationEvent(foundation::Date time, std::string severity, std::string symbol, std::string label, double amplitude,
+                   std::vector<std::string> sources);
 
     /// The detection time: the sample's time stamp cut to whole nanoseconds.
     foundation::Date time() const { return time_; }

@@ -2,7 +2,6 @@
 
 #include <QList>
 #include <QString>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -24,9 +23,8 @@ bool hasMp3Extension(const fs::path& entry)
     if (ext.size() != 4) {
         return false;
     }
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
     return ext == ".mp3";
 }
 
@@ -63,9 +61,8 @@ Listing listClips(const fs::path& folder)
         listing.error = error.message() + ": " + folder.string();
         return listing;
     }
-    std::sort(kept.begin(), kept.end(), [](const Keyed& a, const Keyed& b) {
-        return a.key != b.key ? a.key < b.key : a.name < b.name;
-    });
+    std::sort(kept.begin(), kept.end(),
+              [](const Keyed& a, const Keyed& b) { return a.key != b.key ? a.key < b.key : a.name < b.name; });
     listing.files.reserve(kept.size());
     for (Keyed& entry : kept) {
         listing.files.push_back(std::move(entry.path));

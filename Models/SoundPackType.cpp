@@ -33,8 +33,7 @@ std::string_view rawValue(PlayMode mode)
     return mode == PlayMode::escalation ? "escalation" : "random";
 }
 
-template <>
-std::optional<PlayMode> fromRawValue<PlayMode>(std::string_view raw)
+template <> std::optional<PlayMode> fromRawValue<PlayMode>(std::string_view raw)
 {
     for (PlayMode mode : allCases<PlayMode>) {
         if (rawValue(mode) == raw) {
@@ -74,8 +73,7 @@ PlayMode playMode(SoundPackType type)
     return info(type).playMode;
 }
 
-template <>
-std::optional<SoundPackType> fromRawValue<SoundPackType>(std::string_view raw)
+template <> std::optional<SoundPackType> fromRawValue<SoundPackType>(std::string_view raw)
 {
     for (const TypeInfo& entry : typeTable) {
         if (entry.raw == raw) {

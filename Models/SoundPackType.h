@@ -38,25 +38,18 @@ std::string_view description(SoundPackType type);
 PlayMode playMode(SoundPackType type);
 
 /// The case of `E` (PlayMode or SoundPackType) whose raw value is `raw`; nullopt for any other string.
-template <class E>
-std::optional<E> fromRawValue(std::string_view raw);
-template <>
-std::optional<PlayMode> fromRawValue<PlayMode>(std::string_view raw);
-template <>
-std::optional<SoundPackType> fromRawValue<SoundPackType>(std::string_view raw);
+template <class E> std::optional<E> fromRawValue(std::string_view raw);
+template <> std::optional<PlayMode> fromRawValue<PlayMode>(std::string_view raw);
+template <> std::optional<SoundPackType> fromRawValue<SoundPackType>(std::string_view raw);
 
-template <class E>
-struct EnumCases;
-template <>
-struct EnumCases<PlayMode> {
+template <class E> struct EnumCases;
+template <> struct EnumCases<PlayMode> {
     static constexpr std::array<PlayMode, 2> value{PlayMode::random, PlayMode::escalation};
 };
-template <>
-struct EnumCases<SoundPackType> {
+template <> struct EnumCases<SoundPackType> {
     static constexpr std::array<SoundPackType, 5> value{
         SoundPackType::pain, SoundPackType::sexy, SoundPackType::halo, SoundPackType::lizard, SoundPackType::custom,
     };
 };
 /// Every case of `E`, in declaration order: allCases<SoundPackType>, allCases<PlayMode>.
-template <class E>
-inline constexpr const auto& allCases = EnumCases<E>::value;
+template <class E> inline constexpr const auto& allCases = EnumCases<E>::value;

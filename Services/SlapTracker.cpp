@@ -1,7 +1,7 @@
 #include "Services/SlapTracker.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <random>
 #include <utility>

@@ -24,8 +24,7 @@ std::uint64_t orderKey(double v)
 
 // Moves the elements of a[lo, hi) whose key is below `pivot` (or equal to it, with orEqual) to the
 // front and returns where the rest starts. No branch depends on the data.
-template <bool orEqual>
-std::size_t partition(std::span<double> a, std::size_t lo, std::size_t hi, std::uint64_t pivot)
+template <bool orEqual> std::size_t partition(std::span<double> a, std::size_t lo, std::size_t hi, std::uint64_t pivot)
 {
     std::size_t split = lo;
     for (std::size_t i = lo; i < hi; ++i) {

@@ -4,9 +4,8 @@
 // window statistics and for the events it makes.
 #include "Services/VibrationDetector.h"
 
-#include <benchmark/benchmark.h>
-
 #include <atomic>
+#include <benchmark/benchmark.h>
 #include <cmath>
 #include <cstdlib>
 #include <new>

@@ -1,7 +1,6 @@
 #include "Models/Events.h"
 
 #include <gtest/gtest.h>
-
 #include <set>
 #include <string>
 

@@ -2,9 +2,8 @@
 
 #include "support/TempDir.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -41,7 +40,6 @@ void PrintTo(const InitRow& row, std::ostream* os)
     *os << rawValue(row.type);
 }
 
-
 class SoundPackInit : public ::testing::TestWithParam<InitRow> {};
 
 TEST_P(SoundPackInit, TakesModeAndCustomFromTheType)
@@ -69,7 +67,6 @@ void PrintTo(Loader loader, std::ostream* os)
     *os << (loader == Loader::bundled ? "bundled" : "custom");
 }
 
-
 class SoundPackClipRule : public ::testing::TestWithParam<Loader> {};
 
 TEST_P(SoundPackClipRule, KeepsMp3EntriesInCodePointOrder)
@@ -77,8 +74,9 @@ TEST_P(SoundPackClipRule, KeepsMp3EntriesInCodePointOrder)
     TempDir dir;
     const fs::path folder = dir.mkdir("res/Audio/pain");
     for (const char* name : {"Clip.MP3", "clip.Mp3", "clip.mp3.bak", "mp3", ".hidden.mp3", "Z.mp3", "a.mp3", "10.mp3",
-                             "9.mp3", "notes.txt", "f.mp3", "\xC3\xA9"
-                                                            "a.mp3",
+                             "9.mp3", "notes.txt", "f.mp3",
+                             "\xC3\xA9"
+                             "a.mp3",
                              "e\xCC\x81z.mp3"}) {
         dir.write(folder / name, "x");
     }
@@ -118,7 +116,6 @@ void PrintTo(const BundledCase& c, std::ostream* os)
 {
     *os << c.name;
 }
-
 
 class SoundPackBundledFailure : public ::testing::TestWithParam<BundledCase> {};
 
@@ -205,7 +202,6 @@ void PrintTo(const LidCase& c, std::ostream* os)
 {
     *os << c.name;
 }
-
 
 class LidCreakUrl : public ::testing::TestWithParam<LidCase> {};
 

@@ -1,7 +1,6 @@
 #include "Models/SoundPackType.h"
 
 #include <gtest/gtest.h>
-
 #include <ostream>
 #include <string>
 #include <vector>
@@ -20,7 +19,6 @@ void PrintTo(const TypeRow& row, std::ostream* os)
 {
     *os << row.raw;
 }
-
 
 const TypeRow typeRows[] = {
     {SoundPackType::pain, "pain", "Pain", "hand.raised.fill", PlayMode::random,

@@ -1,7 +1,6 @@
 #include "Services/RingFloat.h"
 
 #include <gtest/gtest.h>
-
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -19,7 +18,6 @@ void PrintTo(const RingCase& c, std::ostream* os)
 {
     *os << c.name;
 }
-
 
 class RingFloatContents : public ::testing::TestWithParam<RingCase> {};
 

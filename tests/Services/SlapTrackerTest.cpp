@@ -1,9 +1,8 @@
 #include "Services/SlapTracker.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <ostream>
 #include <set>

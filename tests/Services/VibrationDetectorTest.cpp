@@ -1,9 +1,8 @@
 #include "Services/VibrationDetector.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <ostream>
 #include <set>
@@ -20,7 +19,8 @@ using ::testing::TestWithParam;
 // makes an event and the event time names the sample.
 class MagnitudeFeeder {
 public:
-    explicit MagnitudeFeeder(VibrationDetector& detector) : detector(detector)
+    explicit MagnitudeFeeder(VibrationDetector& detector)
+        : detector(detector)
     {
         detector.process(0.0, 0.0, 0.0, timeOf(1));
     }
@@ -171,7 +171,6 @@ void PrintTo(const PeakScheduleCase& c, std::ostream* os)
     *os << c.name;
 }
 
-
 class VibrationDetectorPeakSchedule : public TestWithParam<PeakScheduleCase> {};
 
 TEST_P(VibrationDetectorPeakSchedule, TestsOnlyEveryTenthSampleWithFiftyValues)
@@ -187,12 +186,8 @@ TEST_P(VibrationDetectorPeakSchedule, TestsOnlyEveryTenthSampleWithFiftyValues)
 }
 
 const PeakScheduleCase peakScheduleCases[] = {
-    {"Sample50WindowOf49", 50, false},
-    {"Sample59NotATenth", 59, false},
-    {"Sample60FirstTest", 60, true},
-    {"Sample65NotATenth", 65, false},
-    {"Sample70", 70, true},
-    {"Sample300FullWindow", 300, true},
+    {"Sample50WindowOf49", 50, false}, {"Sample59NotATenth", 59, false}, {"Sample60FirstTest", 60, true},
+    {"Sample65NotATenth", 65, false},  {"Sample70", 70, true},           {"Sample300FullWindow", 300, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(All, VibrationDetectorPeakSchedule, ::testing::ValuesIn(peakScheduleCases),
@@ -212,7 +207,6 @@ void PrintTo(const PeakMedianCase& c, std::ostream* os)
 {
     *os << c.name;
 }
-
 
 class VibrationDetectorPeakMedian : public TestWithParam<PeakMedianCase> {};
 
@@ -286,7 +280,8 @@ TEST(VibrationDetector, KeepsTheNewest500EventsInTimeOrder)
         const double lastBefore = before ? detector.events().back().time().timeIntervalSince1970() : 0.0;
         feeder.feed(i % 2 == 0 ? 0.1 : 0.001);
         const auto events = detector.events();
-        if (!events.empty() && (events.size() != before || events.back().time().timeIntervalSince1970() != lastBefore)) {
+        if (!events.empty() &&
+            (events.size() != before || events.back().time().timeIntervalSince1970() != lastBefore)) {
             made.push_back(events.back().time().timeIntervalSince1970());
         }
         ASSERT_EQ(events.size(), std::min<std::size_t>(made.size(), 500));
@@ -323,7 +318,6 @@ void PrintTo(const UnstampableCase& c, std::ostream* os)
 {
     *os << c.name;
 }
-
 
 class VibrationDetectorUnstampable : public TestWithParam<UnstampableCase> {};
 
@@ -378,7 +372,6 @@ void PrintTo(const ClassifyCase& c, std::ostream* os)
     *os << c.name;
 }
 
-
 class VibrationDetectorClassify : public TestWithParam<ClassifyCase> {};
 
 TEST_P(VibrationDetectorClassify, PicksTheFirstMatchingRow)
@@ -404,7 +397,11 @@ const ClassifyCase classifyCases[] = {
     {"CusumAt0003", {"CUSUM"}, 0.003, "VIB_LEGERE", "\u25CB", "light-vib"},
     {"CusumAbove0003", {"CUSUM"}, 0.0031, "VIBRATION", "\u25CF", "vibration"},
     {"RepeatedStaLtaAndCusum", {"STA/LTA", "STA/LTA", "STA/LTA", "CUSUM"}, 0.004, "VIBRATION", "\u25CF", "vibration"},
-    {"RepeatedStaLtaAndCusumWeak", {"STA/LTA", "STA/LTA", "STA/LTA", "CUSUM"}, 0.0025, "VIB_LEGERE", "\u25CB",
+    {"RepeatedStaLtaAndCusumWeak",
+     {"STA/LTA", "STA/LTA", "STA/LTA", "CUSUM"},
+     0.0025,
+     "VIB_LEGERE",
+     "\u25CB",
      "light-vib"},
     {"RepeatsCountOnce", {"STA/LTA", "STA/LTA", "STA/LTA", "CUSUM", "CUSUM"}, 0.1, "VIBRATION", "\u25CF", "vibration"},
     {"RepeatedPeakIsOneSource", {"PEAK", "PEAK", "PEAK", "PEAK"}, 0.1, "MICRO_CHOC", "\u25B3", "micro-choc"},
