@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -100,6 +101,9 @@ struct BackendConfig {
 /// (default auto), THWACKO_SENSOR_REPLAY = the recording for replay (default: the bundled one),
 /// THWACKO_SENSOR_ROOT = the root of the device paths (default "/").
 BackendConfig backendConfigFromEnvironment();
+/// The same, with `resourceFolder` in place of the bundle's resource folder (nullopt: none, so
+/// no default recording).
+BackendConfig backendConfigFromEnvironment(const std::optional<std::filesystem::path>& resourceFolder);
 /// Parses a backend name; nullopt for an unknown name.
 std::optional<BackendKind> parseBackendKind(std::string_view name);
 

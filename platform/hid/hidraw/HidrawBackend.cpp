@@ -1,0 +1,246 @@
+#include "platform/hid/HidrawBackend.h"
+
+#include "HidLogging.h"
+#include "MainLoopPacer.h"
+#include "SysfsFile.h"
+#include "platform/hid/ReportDescriptor.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hid {
+
+namespace {
+
+constexpr std::string_view kNodePrefix = "hidraw";
+// hidraw queues at most 64 reports per reader; more reads than that in one wake-up mean the
+// node is not behaving like hidraw, and the loop gets its turn back.
+constexpr int kMaxReadsPerWakeUp = 1024;
+
+std::string nodeName(ServiceId service)
+{
+    return std::string(kNodePrefix) + std::to_string(service);
+}
+
+class HidrawDevice final : public Device {
+public:
+    explicit HidrawDevice(std::filesystem::path node)
+        : node(std::move(node))
+    {
+    }
+
+    ~HidrawDevice() override
+    {
+        *alive = false;
+        stopNotifier();
+        closeDescriptor();
+    }
+
+    ReturnCode open() override
+    {
+        if (fd >= 0) {
+            return kSuccess;
+        }
+        const int opened = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (opened < 0) {
+            return -errno;
+        }
+        struct stat info {};
+        if (::fstat(opened, &info) != 0 || S_ISDIR(info.st_mode)) {
+            const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+            ::close(opened);
+            return -error;
+        }
+        fd = opened;
+        return kSuccess;
+    }
+
+    ReturnCode setProperty(const std::string&, std::int64_t) override
+    {
+        // The report interval and power states are the device's own business under hidraw.
+        return kSuccess;
+    }
+
+    void registerInputReportCallback(std::uint8_t* reportBuffer, std::size_t reportLength, InputReportCallback reportCallback,
+                                     void* reportContext) override
+    {
+        buffer = reportBuffer;
+        length = reportLength;
+        callback = reportCallback;
+        context = reportContext;
+    }
+
+    void scheduleWithMainLoop() override
+    {
+        if (fd < 0 || notifier) {
+            return;
+        }
+        notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { onReadable(); });
+    }
+
+    void unscheduleFromMainLoop() override { stopNotifier(); }
+
+    void close() override
+    {
+        stopNotifier();
+        closeDescriptor();
+    }
+
+private:
+    void stopNotifier()
+    {
+        if (notifier) {
+            notifier->setEnabled(false);
+        }
+        detail::retire(notifier, delivering);
+    }
+
+    void closeDescriptor()
+    {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+
+    void onReadable()
+    {
+        if (delivering) {
+            // A report callback runs a nested event loop: keep the level-triggered notifier quiet
+            // until the outer delivery is done, rather than reading from inside it.
+            notifier->setEnabled(false);
+            return;
+        }
+        const auto stillAlive = alive;
+        QSocketNotifier* const current = notifier.get();
+        delivering = true;
+        bool keep = true;
+        for (int reads = 0; keep && reads < kMaxReadsPerWakeUp; ++reads) {
+            keep = readOne();
+            if (!*stillAlive) {
+                return; // destroyed by the callback
+            }
+            keep = keep && notifier.get() == current; // unscheduled or closed by the callback
+        }
+        delivering = false;
+        if (notifier.get() == current && notifier && !notifier->isEnabled() && fd >= 0 && !failed) {
+            notifier->setEnabled(true);
+        }
+    }
+
+    // Reads one report and hands it over; false when there is nothing more to read now.
+    bool readOne()
+    {
+        std::uint8_t scratch[256];
+        std::uint8_t* const target = (buffer && length > 0) ? buffer : scratch;
+        const std::size_t capacity = (buffer && length > 0) ? length : sizeof scratch;
+        const ssize_t n = ::read(fd, target, capacity);
+        if (n < 0) {
+            if (errno == EINTR) {
+                return true;
+            }
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                fail(errno);
+            }
+            return false;
+        }
+        if (n == 0) {
+            fail(0); // the node hung up: a level-triggered notifier would fire forever
+            return false;
+        }
+        if (callback && target == buffer) {
+            callback(context, kSuccess, this, kInputReport, 0, buffer, n);
+        }
+        return true;
+    }
+
+    void fail(int error)
+    {
+        qCWarning(lcHid) << "hidraw: reading" << node.c_str() << "failed:" << (error ? std::strerror(error) : "end of file")
+                         << "- no more reports";
+        failed = true;
+        notifier->setEnabled(false);
+    }
+
+    std::filesystem::path node;
+    int fd = -1;
+    std::uint8_t* buffer = nullptr;
+    std::size_t length = 0;
+    InputReportCallback callback = nullptr;
+    void* context = nullptr;
+    std::unique_ptr<QSocketNotifier> notifier;
+    bool delivering = false;
+    bool failed = false;
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+};
+
+std::optional<std::string> productName(const std::filesystem::path& uevent)
+{
+    const std::optional<std::string> content = detail::readSmallFile(uevent);
+    if (!content) {
+        return std::nullopt;
+    }
+    constexpr std::string_view key = "HID_NAME=";
+    std::string_view rest = *content;
+    while (!rest.empty()) {
+        const auto end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        if (line.substr(0, key.size()) == key) {
+            return std::string(detail::trimmed(line.substr(key.size())));
+        }
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+HidrawBackend::HidrawBackend(std::filesystem::path root)
+    : root(std::move(root))
+{
+}
+
+ReturnCode HidrawBackend::matchingServices(std::string_view className, std::vector<ServiceId>& services)
+{
+    services.clear();
+    if (className != kSensorServiceClass) {
+        return kSuccess;
+    }
+    int error = 0;
+    const auto numbers = detail::numberedEntries(root / "dev", kNodePrefix, error);
+    if (!numbers) {
+        return error == ENOENT ? kSuccess : -error;
+    }
+    services.assign(numbers->begin(), numbers->end());
+    return kSuccess;
+}
+
+std::optional<PropertyDictionary> HidrawBackend::properties(ServiceId service)
+{
+    const std::filesystem::path device = root / "sys/class/hidraw" / nodeName(service) / "device";
+    PropertyDictionary dictionary;
+    if (const auto descriptor = detail::readSmallFile(device / "report_descriptor")) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(descriptor->data());
+        if (const auto usage = parsePrimaryUsage({bytes, descriptor->size()})) {
+            dictionary[kPrimaryUsagePageKey] = static_cast<std::int64_t>(usage->usagePage);
+            dictionary[kPrimaryUsageKey] = static_cast<std::int64_t>(usage->usage);
+        }
+    }
+    if (auto product = productName(device / "uevent")) {
+        dictionary["Product"] = std::move(*product);
+    }
+    return dictionary;
+}
+
+std::unique_ptr<Device> HidrawBackend::createDevice(ServiceId service)
+{
+    return std::make_unique<HidrawDevice>(root / "dev" / nodeName(service));
+}
+
+} // namespace hid

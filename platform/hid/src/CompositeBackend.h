@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/hid/Hid.h"
+
+#include <memory>
+#include <vector>
+
+namespace hid::detail {
+
+/// The services of several backends in turn, in the order given: the first backend's services
+/// come first. Ids carry the backend's index in their top byte. An enumeration fails only when
+/// every backend fails (with the first failure). Main thread only.
+class CompositeBackend final : public Backend {
+public:
+    explicit CompositeBackend(std::vector<std::unique_ptr<Backend>> parts);
+
+    ReturnCode matchingServices(std::string_view className, std::vector<ServiceId>& services) override;
+    std::optional<PropertyDictionary> properties(ServiceId service) override;
+    std::unique_ptr<Device> createDevice(ServiceId service) override;
+
+private:
+    Backend* part(ServiceId service, ServiceId& inner) const;
+
+    std::vector<std::unique_ptr<Backend>> parts;
+};
+
+} // namespace hid::detail
