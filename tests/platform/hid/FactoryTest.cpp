@@ -1,0 +1,171 @@
+#include "platform/hid/Hid.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct KindCase {
+    const char* name;
+    const char* text;
+    std::optional<hid::BackendKind> expected;
+};
+
+// Names the row in test output instead of dumping its bytes.
+void PrintTo(const KindCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+
+const KindCase kKinds[] = {
+    {"Auto", "auto", hid::BackendKind::Automatic},
+    {"Hidraw", "hidraw", hid::BackendKind::Hidraw},
+    {"Iio", "iio", hid::BackendKind::Iio},
+    {"Replay", "replay", hid::BackendKind::Replay},
+    {"None", "none", hid::BackendKind::None},
+    {"AnyCase", "HidRaw", hid::BackendKind::Hidraw},
+    {"Empty", "", std::nullopt},
+    {"Unknown", "usb", std::nullopt},
+    {"TrailingSpace", "iio ", std::nullopt},
+};
+
+class BackendKindTest : public ::testing::TestWithParam<KindCase> {};
+
+TEST_P(BackendKindTest, Parses)
+{
+    EXPECT_EQ(hid::parseBackendKind(GetParam().text), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, BackendKindTest, ::testing::ValuesIn(kKinds),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Sets the sensor variables for one test and restores them afterwards.
+class EnvironmentTest : public ::testing::Test {
+protected:
+    static constexpr const char* kNames[] = {"THWACKO_SENSOR", "THWACKO_SENSOR_ROOT", "THWACKO_SENSOR_REPLAY"};
+
+    EnvironmentTest()
+    {
+        for (const char* name : kNames) {
+            const char* value = std::getenv(name);
+            saved.emplace_back(value ? std::optional<std::string>(value) : std::nullopt);
+            ::unsetenv(name);
+        }
+    }
+    ~EnvironmentTest() override
+    {
+        for (std::size_t i = 0; i < saved.size(); ++i) {
+            if (saved[i]) {
+                ::setenv(kNames[i], saved[i]->c_str(), 1);
+            } else {
+                ::unsetenv(kNames[i]);
+            }
+        }
+    }
+
+    std::vector<std::optional<std::string>> saved;
+};
+
+TEST_F(EnvironmentTest, DefaultsToAutomaticOnTheSystemRootWithTheBundledRecording)
+{
+    const hid::BackendConfig config = hid::backendConfigFromEnvironment(fs::path("/opt/thwacko/resources"));
+    EXPECT_EQ(config.kind, hid::BackendKind::Automatic);
+    EXPECT_EQ(config.root, "/");
+    EXPECT_EQ(config.replayFile, "/opt/thwacko/resources/sensor/knocks.replay");
+
+    EXPECT_EQ(hid::backendConfigFromEnvironment(std::nullopt).replayFile, "");
+}
+
+TEST_F(EnvironmentTest, VariablesOverrideTheDefaults)
+{
+    ::setenv("THWACKO_SENSOR", "replay", 1);
+    ::setenv("THWACKO_SENSOR_ROOT", "/tmp/fake-root", 1);
+    ::setenv("THWACKO_SENSOR_REPLAY", "/tmp/slaps.replay", 1);
+    const hid::BackendConfig config = hid::backendConfigFromEnvironment(fs::path("/opt/thwacko/resources"));
+    EXPECT_EQ(config.kind, hid::BackendKind::Replay);
+    EXPECT_EQ(config.root, "/tmp/fake-root");
+    EXPECT_EQ(config.replayFile, "/tmp/slaps.replay");
+}
+
+TEST_F(EnvironmentTest, UnknownOrEmptyKindMeansAutomatic)
+{
+    for (const char* kind : {"bluetooth", ""}) {
+        ::setenv("THWACKO_SENSOR", kind, 1);
+        EXPECT_EQ(hid::backendConfigFromEnvironment(std::nullopt).kind, hid::BackendKind::Automatic) << kind;
+    }
+}
+
+std::int64_t integerProperty(hid::Backend& backend, hid::ServiceId service, const char* key)
+{
+    const auto properties = backend.properties(service);
+    if (!properties || !properties->count(key)) {
+        return -1;
+    }
+    return std::get<std::int64_t>(properties->at(key));
+}
+
+TEST(FactoryTest, AutomaticListsHidrawBeforeIio)
+{
+    testsupport::TempDir root;
+    root.write("sys/class/hidraw/hidraw0/device/report_descriptor", std::string("\x05\x01\x09\x06\xA1\x01\xC0", 7));
+    root.mkdir("dev");
+    ASSERT_EQ(::mkfifo((root.path() / "dev/hidraw0").c_str(), 0600), 0);
+    const fs::path iio = root.mkdir("sys/bus/iio/devices/iio:device0");
+    for (const char* file : {"in_accel_x_raw", "in_accel_y_raw", "in_accel_z_raw"}) {
+        root.write(iio / file, "0\n");
+    }
+    root.write(iio / "in_accel_scale", "0.01\n");
+
+    auto backend = hid::makeBackend({hid::BackendKind::Automatic, root.path().string(), ""});
+    std::vector<hid::ServiceId> services;
+    ASSERT_EQ(backend->matchingServices(hid::kSensorServiceClass, services), hid::kSuccess);
+    ASSERT_EQ(services.size(), 2u);
+    EXPECT_EQ(integerProperty(*backend, services[0], hid::kPrimaryUsagePageKey), 0x01); // the keyboard
+    EXPECT_EQ(integerProperty(*backend, services[1], hid::kPrimaryUsagePageKey), 0xFF00);
+    EXPECT_EQ(integerProperty(*backend, services[1], hid::kPrimaryUsageKey), 3);
+
+    auto device = backend->createDevice(services[1]);
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->open(), hid::kSuccess);
+    device->close();
+    EXPECT_FALSE(backend->properties(services[1] + (hid::ServiceId{5} << 56)));
+}
+
+TEST(FactoryTest, NamedBackendsSeeOnlyTheirOwnDevices)
+{
+    testsupport::TempDir root;
+    root.mkdir("dev");
+    ASSERT_EQ(::mkfifo((root.path() / "dev/hidraw4").c_str(), 0600), 0);
+    struct Case {
+        hid::BackendKind kind;
+        std::size_t services;
+    };
+    for (const Case& c : {Case{hid::BackendKind::Hidraw, 1}, Case{hid::BackendKind::Iio, 0}, Case{hid::BackendKind::None, 0},
+                          Case{hid::BackendKind::Replay, 0}}) {
+        auto backend = hid::makeBackend({c.kind, root.path().string(), (root.path() / "absent.replay").string()});
+        std::vector<hid::ServiceId> services;
+        EXPECT_EQ(backend->matchingServices(hid::kSensorServiceClass, services), hid::kSuccess);
+        EXPECT_EQ(services.size(), c.services) << static_cast<int>(c.kind);
+    }
+}
+
+TEST_F(EnvironmentTest, BundledRecordingIsInTheResources)
+{
+    const fs::path resources = testsupport::builtResourceDir();
+    const hid::BackendConfig config = hid::backendConfigFromEnvironment(resources);
+    auto backend = hid::makeBackend({hid::BackendKind::Replay, "/", config.replayFile});
+    std::vector<hid::ServiceId> services;
+    ASSERT_EQ(backend->matchingServices(hid::kSensorServiceClass, services), hid::kSuccess);
+    EXPECT_EQ(services.size(), 1u) << config.replayFile;
+}
+
+} // namespace

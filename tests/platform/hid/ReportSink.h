@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/hid/Hid.h"
+
+#include <QElapsedTimer>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace hidtest {
+
+/// Collects the reports a device delivers, with the time each arrived since start of the sink.
+/// `onReport` runs after each report is stored, inside the device's callback.
+struct ReportSink {
+    std::array<std::uint8_t, 256> buffer{};
+    std::size_t bufferLength = buffer.size();
+    std::vector<std::vector<std::uint8_t>> reports;
+    std::vector<std::int64_t> arrivalsUs;
+    std::function<void()> onReport;
+    QElapsedTimer clock;
+
+    explicit ReportSink(std::size_t length = 256)
+        : bufferLength(length)
+    {
+        clock.start();
+    }
+
+    void attach(hid::Device& device) { device.registerInputReportCallback(buffer.data(), bufferLength, &ReportSink::callback, this); }
+
+    static void callback(void* context, hid::ReturnCode, void*, std::uint32_t, std::uint32_t, std::uint8_t* report,
+                         std::ptrdiff_t length)
+    {
+        auto* sink = static_cast<ReportSink*>(context);
+        sink->arrivalsUs.push_back(sink->clock.nsecsElapsed() / 1000);
+        sink->reports.emplace_back(report, report + length);
+        if (sink->onReport) {
+            sink->onReport();
+        }
+    }
+};
+
+/// The signed 32-bit little-endian value at `offset` of `report`.
+inline std::int32_t valueAt(const std::vector<std::uint8_t>& report, std::size_t offset)
+{
+    std::uint32_t bits = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        bits |= static_cast<std::uint32_t>(report.at(offset + i)) << (8 * i);
+    }
+    return static_cast<std::int32_t>(bits);
+}
+
+} // namespace hidtest
