@@ -6,7 +6,6 @@
 #include "platform/hid/ReportDescriptor.h"
 
 #include <QSocketNotifier>
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -66,8 +65,8 @@ public:
         return kSuccess;
     }
 
-    void registerInputReportCallback(std::uint8_t* reportBuffer, std::size_t reportLength, InputReportCallback reportCallback,
-                                     void* reportContext) override
+    void registerInputReportCallback(std::uint8_t* reportBuffer, std::size_t reportLength,
+                                     InputReportCallback reportCallback, void* reportContext) override
     {
         buffer = reportBuffer;
         length = reportLength;
@@ -162,8 +161,8 @@ private:
 
     void fail(int error)
     {
-        qCWarning(lcHid) << "hidraw: reading" << node.c_str() << "failed:" << (error ? std::strerror(error) : "end of file")
-                         << "- no more reports";
+        qCWarning(lcHid) << "hidraw: reading" << node.c_str()
+                         << "failed:" << (error ? std::strerror(error) : "end of file") << "- no more reports";
         failed = true;
         notifier->setEnabled(false);
     }

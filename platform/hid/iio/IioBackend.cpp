@@ -37,7 +37,8 @@ bool fileExists(const fs::path& path)
 // A per-axis attribute (`in_accel_x_scale`), else the shared one (`in_accel_scale`).
 std::optional<double> axisAttribute(const fs::path& folder, const char* axis, const char* attribute, int& error)
 {
-    for (const std::string& name : {std::string("in_accel_") + axis + "_" + attribute, std::string("in_accel_") + attribute}) {
+    for (const std::string& name :
+         {std::string("in_accel_") + axis + "_" + attribute, std::string("in_accel_") + attribute}) {
         if (!fileExists(folder / name)) {
             continue;
         }
@@ -122,8 +123,8 @@ public:
             }
         }
         axes = opened;
-        const double readRate = std::min(samplingFrequency(folder).value_or(IioBackend::kMaxReadRateHz),
-                                         IioBackend::kMaxReadRateHz);
+        const double readRate =
+            std::min(samplingFrequency(folder).value_or(IioBackend::kMaxReadRateHz), IioBackend::kMaxReadRateHz);
         readPeriodUs = static_cast<std::int64_t>(std::ceil(1e6 / readRate));
         return kSuccess;
     }
@@ -138,8 +139,8 @@ public:
         return kSuccess;
     }
 
-    void registerInputReportCallback(std::uint8_t* reportBuffer, std::size_t reportLength, InputReportCallback reportCallback,
-                                     void* reportContext) override
+    void registerInputReportCallback(std::uint8_t* reportBuffer, std::size_t reportLength,
+                                     InputReportCallback reportCallback, void* reportContext) override
     {
         buffer = reportBuffer;
         length = reportLength;
@@ -192,7 +193,8 @@ private:
         for (Axis& axis : axes) {
             char text[64];
             const ssize_t n = ::pread(axis.fd, text, sizeof text - 1, 0);
-            const auto raw = n > 0 ? detail::parseNumber(std::string_view(text, static_cast<std::size_t>(n))) : std::nullopt;
+            const auto raw =
+                n > 0 ? detail::parseNumber(std::string_view(text, static_cast<std::size_t>(n))) : std::nullopt;
             if (!raw) {
                 if (!warnedAboutRead) {
                     qCWarning(lcHid) << "iio: cannot read" << folder.c_str() << "- repeating the last reading";

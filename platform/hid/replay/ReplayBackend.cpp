@@ -29,8 +29,8 @@ public:
 
     ReturnCode setProperty(const std::string&, std::int64_t) override { return kSuccess; }
 
-    void registerInputReportCallback(std::uint8_t* reportBuffer, std::size_t reportLength, InputReportCallback reportCallback,
-                                     void* reportContext) override
+    void registerInputReportCallback(std::uint8_t* reportBuffer, std::size_t reportLength,
+                                     InputReportCallback reportCallback, void* reportContext) override
     {
         buffer = reportBuffer;
         length = reportLength;

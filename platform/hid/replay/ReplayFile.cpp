@@ -37,7 +37,8 @@ ReplayParseResult failure(ReplayError error)
 
 void Recording::append(std::uint32_t timeUs, std::span<const std::uint8_t> report)
 {
-    records.push_back(ReplayRecord{timeUs, static_cast<std::uint32_t>(data.size()), static_cast<std::uint16_t>(report.size())});
+    records.push_back(
+        ReplayRecord{timeUs, static_cast<std::uint32_t>(data.size()), static_cast<std::uint16_t>(report.size())});
     data.insert(data.end(), report.begin(), report.end());
 }
 

@@ -1,7 +1,6 @@
 #include "MainLoopPacer.h"
 
 #include <QTimer>
-
 #include <algorithm>
 
 namespace hid::detail {

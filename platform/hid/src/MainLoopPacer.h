@@ -2,7 +2,6 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,8 +53,7 @@ private:
 
 /// Disposes of a QObject that may be the sender of the signal being handled right now: it is
 /// disconnected at once and deleted later in that case, deleted at once otherwise.
-template <class T>
-void retire(std::unique_ptr<T>& object, bool insideItsSignal)
+template <class T> void retire(std::unique_ptr<T>& object, bool insideItsSignal)
 {
     if (!object) {
         return;

@@ -77,7 +77,7 @@ std::optional<double> parseNumber(std::string_view text)
 }
 
 std::optional<std::vector<std::uint64_t>> numberedEntries(const std::filesystem::path& folder, std::string_view prefix,
-                                                         int& errorNumber)
+                                                          int& errorNumber)
 {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) {

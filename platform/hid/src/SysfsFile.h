@@ -20,6 +20,6 @@ std::optional<std::int64_t> parseInteger(std::string_view text);
 std::optional<double> parseNumber(std::string_view text);
 /// The numbers N of the entries of `folder` named `prefix` followed by N, in increasing order.
 std::optional<std::vector<std::uint64_t>> numberedEntries(const std::filesystem::path& folder, std::string_view prefix,
-                                                         int& errorNumber);
+                                                          int& errorNumber);
 
 } // namespace hid::detail

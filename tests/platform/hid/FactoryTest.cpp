@@ -1,12 +1,9 @@
 #include "platform/hid/Hid.h"
-
 #include "support/TempDir.h"
 
-#include <gtest/gtest.h>
-
-#include <ostream>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
+#include <ostream>
 #include <sys/stat.h>
 
 namespace {
@@ -24,7 +21,6 @@ void PrintTo(const KindCase& row, std::ostream* out)
 {
     *out << row.name;
 }
-
 
 const KindCase kKinds[] = {
     {"Auto", "auto", hid::BackendKind::Automatic},
@@ -149,8 +145,8 @@ TEST(FactoryTest, NamedBackendsSeeOnlyTheirOwnDevices)
         hid::BackendKind kind;
         std::size_t services;
     };
-    for (const Case& c : {Case{hid::BackendKind::Hidraw, 1}, Case{hid::BackendKind::Iio, 0}, Case{hid::BackendKind::None, 0},
-                          Case{hid::BackendKind::Replay, 0}}) {
+    for (const Case& c : {Case{hid::BackendKind::Hidraw, 1}, Case{hid::BackendKind::Iio, 0},
+                          Case{hid::BackendKind::None, 0}, Case{hid::BackendKind::Replay, 0}}) {
         auto backend = hid::makeBackend({c.kind, root.path().string(), (root.path() / "absent.replay").string()});
         std::vector<hid::ServiceId> services;
         EXPECT_EQ(backend->matchingServices(hid::kSensorServiceClass, services), hid::kSuccess);

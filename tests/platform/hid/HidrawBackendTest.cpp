@@ -5,10 +5,9 @@
 #include "support/TempDir.h"
 
 #include <QSocketNotifier>
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,7 +121,8 @@ TEST_F(HidrawBackendTest, OtherClassesAndMissingDevFolderHaveNoServices)
 TEST_F(HidrawBackendTest, PropertiesComeFromDescriptorAndUevent)
 {
     addNode(3, kSensorDescriptor);
-    dir.write("sys/class/hidraw/hidraw3/device/uevent", "DRIVER=hid-generic\nHID_ID=0018:000005AC:00008104\nHID_NAME=SPU Sensor\n");
+    dir.write("sys/class/hidraw/hidraw3/device/uevent",
+              "DRIVER=hid-generic\nHID_ID=0018:000005AC:00008104\nHID_NAME=SPU Sensor\n");
 
     const auto properties = backend.properties(3);
     ASSERT_TRUE(properties);

@@ -5,12 +5,10 @@
 #include "support/EventLoop.h"
 #include "support/TempDir.h"
 
-#include <gtest/gtest.h>
-
-#include <ostream>
-
 #include <cerrno>
+#include <gtest/gtest.h>
 #include <map>
+#include <ostream>
 
 namespace {
 
@@ -22,11 +20,8 @@ using Attributes = std::map<std::string, std::string>;
 
 // A typical accelerometer: 1024 counts per g on z at rest.
 const Attributes kAccelerometer = {
-    {"name", "mma8452\n"},
-    {"in_accel_x_raw", "0\n"},
-    {"in_accel_y_raw", "0\n"},
-    {"in_accel_z_raw", "1024\n"},
-    {"in_accel_scale", "0.009576806\n"},
+    {"name", "mma8452\n"},        {"in_accel_x_raw", "0\n"},           {"in_accel_y_raw", "0\n"},
+    {"in_accel_z_raw", "1024\n"}, {"in_accel_scale", "0.009576806\n"},
 };
 
 class IioBackendTest : public ::testing::Test {
@@ -106,7 +101,6 @@ void PrintTo(const ReadingCase& row, std::ostream* out)
 {
     *out << row.name;
 }
-
 
 const ReadingCase kReadings[] = {
     {"SharedScale", {}, {0, 0, 65536}},

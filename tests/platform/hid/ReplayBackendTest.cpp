@@ -4,9 +4,8 @@
 #include "support/EventLoop.h"
 #include "support/TempDir.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -158,7 +157,8 @@ TEST_F(ReplayBackendTest, CallbackMayStopOrDestroyTheDevice)
         ReportSink witness;
         auto other = startDevice(witnessBackend, witness);
         // The witness runs until well past the time the stopped device's next reports were due.
-        ASSERT_TRUE(testsupport::pumpUntil([&] { return witness.arrivalsUs.size() > 1 && witness.arrivalsUs.back() > 80'000; }));
+        ASSERT_TRUE(testsupport::pumpUntil(
+            [&] { return witness.arrivalsUs.size() > 1 && witness.arrivalsUs.back() > 80'000; }));
         EXPECT_EQ(sink.reports.size(), 2u) << "destroy: " << destroy;
         other->unscheduleFromMainLoop();
     }

@@ -3,12 +3,10 @@
 #include "platform/hid/SensorReport.h"
 #include "support/TempDir.h"
 
-#include <gtest/gtest.h>
-
-#include <ostream>
-
 #include <cmath>
 #include <functional>
+#include <gtest/gtest.h>
+#include <ostream>
 
 namespace {
 
@@ -29,13 +27,12 @@ hid::Recording sampleRecording()
 TEST(ReplayFileTest, WritesTheDocumentedLayout)
 {
     const Bytes expected = {
-        'T', 'H', 'W', 'K', 'R', 'P', 'L', 'Y', // magic
-        0x01, 0x00, 0x00, 0x00,                 // version 1, reserved
-        0x03, 0x00, 0x00, 0x00,                 // three records
-        0x00, 0x00, 0x03, 0x00,                 // duration
-        0x10, 0x00, 0x00, 0x00, 0x02, 0x00, 0xAA, 0xBB,
-        0x10, 0x00, 0x00, 0x00, 0x03, 0x00, 0x01, 0x02, 0x03,
-        0x01, 0x02, 0x00, 0x00, 0x02, 0x00, 0xAA, 0xBB,
+        'T',  'H',  'W',  'K',  'R',  'P',  'L',  'Y', // magic
+        0x01, 0x00, 0x00, 0x00,                        // version 1, reserved
+        0x03, 0x00, 0x00, 0x00,                        // three records
+        0x00, 0x00, 0x03, 0x00,                        // duration
+        0x10, 0x00, 0x00, 0x00, 0x02, 0x00, 0xAA, 0xBB, 0x10, 0x00, 0x00, 0x00, 0x03,
+        0x00, 0x01, 0x02, 0x03, 0x01, 0x02, 0x00, 0x00, 0x02, 0x00, 0xAA, 0xBB,
     };
     EXPECT_EQ(hid::serializeRecording(sampleRecording()), expected);
 }
@@ -68,7 +65,6 @@ void PrintTo(const CorruptionCase& row, std::ostream* out)
 {
     *out << row.name;
 }
-
 
 void put16(Bytes& bytes, std::size_t at, std::uint16_t value)
 {
@@ -125,7 +121,8 @@ TEST(ReplayFileTest, MissingFileCannotBeRead)
 // The knocks documented in platform/hid/replay/FORMAT.md, which other tests rely on.
 TEST(ReplayFileTest, ShippedRecordingHoldsTheDocumentedKnocks)
 {
-    const hid::ReplayParseResult result = hid::loadRecording(testsupport::sourceDir() / "resources/sensor/knocks.replay");
+    const hid::ReplayParseResult result =
+        hid::loadRecording(testsupport::sourceDir() / "resources/sensor/knocks.replay");
     ASSERT_TRUE(result.recording) << hid::describe(result.error);
     const hid::Recording& recording = *result.recording;
     ASSERT_EQ(recording.records.size(), 13'500u);

@@ -3,7 +3,6 @@
 #include "platform/hid/Hid.h"
 
 #include <QElapsedTimer>
-
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -27,7 +26,10 @@ struct ReportSink {
         clock.start();
     }
 
-    void attach(hid::Device& device) { device.registerInputReportCallback(buffer.data(), bufferLength, &ReportSink::callback, this); }
+    void attach(hid::Device& device)
+    {
+        device.registerInputReportCallback(buffer.data(), bufferLength, &ReportSink::callback, this);
+    }
 
     static void callback(void* context, hid::ReturnCode, void*, std::uint32_t, std::uint32_t, std::uint8_t* report,
                          std::ptrdiff_t length)

@@ -1,11 +1,9 @@
 #include "platform/hid/SensorReport.h"
 
-#include <gtest/gtest.h>
-
-#include <ostream>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
+#include <ostream>
 
 namespace {
 
@@ -20,7 +18,6 @@ void PrintTo(const UnitsCase& row, std::ostream* out)
 {
     *out << row.name;
 }
-
 
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
@@ -52,16 +49,16 @@ INSTANTIATE_TEST_SUITE_P(Values, SensorUnitsTest, ::testing::ValuesIn(kUnitsCase
 TEST(SensorReportTest, PlacesAxesLittleEndianAtTheirOffsets)
 {
     const hid::SensorReport report = hid::makeSensorReport(65536, -65536, 32768);
-    const hid::SensorReport expected = {0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x80, 0x00, 0x00,
-                                        0, 0, 0, 0};
+    const hid::SensorReport expected = {0,    0,    0,    0,    0,    0,    0x00, 0x00, 0x01, 0x00, 0x00,
+                                        0x00, 0xFF, 0xFF, 0x00, 0x80, 0x00, 0x00, 0,    0,    0,    0};
     EXPECT_EQ(report, expected);
 }
 
 TEST(SensorReportTest, NegativeValuesAreTwosComplement)
 {
     const hid::SensorReport report = hid::makeSensorReport(-1, kMin, kMax);
-    const hid::SensorReport expected = {0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x7F,
-                                        0, 0, 0, 0};
+    const hid::SensorReport expected = {0,    0,    0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0x00,
+                                        0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x7F, 0,    0,    0,    0};
     EXPECT_EQ(report, expected);
 }
 
