@@ -17,7 +17,7 @@ using Kind = DispatchQueue::Kind;
 namespace {
 
 // Only a guard against hanging when the code under test is broken; a passing run never waits this long.
-constexpr std::chrono::seconds kGuard{20};
+constexpr std::chrono::seconds kGuard{10};
 
 // Counts how many items are inside a section at once and remembers the most.
 class Overlap {
