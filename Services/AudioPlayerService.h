@@ -45,6 +45,6 @@ public:
 
 private:
     struct State;
-    std::shared_ptr<State> state; // work items hold it weakly
+    std::shared_ptr<State> state;    // work items hold it weakly
     foundation::DispatchQueue queue; // destroyed first: its destructor waits for the work items
 };

@@ -1,14 +1,12 @@
 // The audio service on a machine without a sound device. Its own executable: OpenAL reads the
 // driver list once per process, before the first device opens.
 #include "Services/AudioPlayerService.h"
-
 #include "WaveCapture.h"
 #include "support/EventLoop.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 

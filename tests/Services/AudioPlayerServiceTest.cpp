@@ -5,9 +5,8 @@
 #include "support/EventLoop.h"
 #include "support/TempDir.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <memory>
 #include <string>
@@ -33,18 +32,12 @@ TEST_P(AmplitudeToVolume, FollowsTheCurve)
 }
 
 const VolumeCase kVolumeCases[] = {
-    {"negative", -1.0, 0.125},
-    {"zero", 0.0, 0.125},
-    {"floor", 0.05, 0.125},
-    {"just_above_floor", 0.05 + 1e-9, 0.125},
-    {"steep_start", 0.0575, 0.2557},
-    {"tenth", 0.1, 0.5104},
-    {"fifth", 0.2, 0.7017},
-    {"power_sound", 0.28, 0.7797},
-    {"lid_sound", 0.32, 0.8092},
-    {"just_below_ceiling", 0.8 - 1e-9, 1.0},
-    {"ceiling", 0.8, 1.0},
-    {"above_ceiling", 1.5, 1.0},
+    {"negative", -1.0, 0.125},       {"zero", 0.0, 0.125},
+    {"floor", 0.05, 0.125},          {"just_above_floor", 0.05 + 1e-9, 0.125},
+    {"steep_start", 0.0575, 0.2557}, {"tenth", 0.1, 0.5104},
+    {"fifth", 0.2, 0.7017},          {"power_sound", 0.28, 0.7797},
+    {"lid_sound", 0.32, 0.8092},     {"just_below_ceiling", 0.8 - 1e-9, 1.0},
+    {"ceiling", 0.8, 1.0},           {"above_ceiling", 1.5, 1.0},
 };
 INSTANTIATE_TEST_SUITE_P(Table, AmplitudeToVolume, ::testing::ValuesIn(kVolumeCases),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -53,8 +46,8 @@ class AudioPlayerServiceTest : public ::testing::Test {
 protected:
     WaveCapture& capture = WaveCapture::instance(); // before any device opens
     std::unique_ptr<AudioPlayerService> service = std::make_unique<AudioPlayerService>();
-    const std::filesystem::path tone440 = fixture("tone440-mono.mp3");     // 0.3 s
-    const std::filesystem::path tone880 = fixture("tone880-stereo.mp3");   // 0.3 s
+    const std::filesystem::path tone440 = fixture("tone440-mono.mp3");       // 0.3 s
+    const std::filesystem::path tone880 = fixture("tone880-stereo.mp3");     // 0.3 s
     const std::filesystem::path longTone = fixture("tone330-long-mono.mp3"); // 2 s, 330 Hz
 
     /// Plays one clip through the service and returns the burst it left once it has ended.
@@ -121,12 +114,9 @@ TEST_F(AudioPlayerServiceTest, SpeedRatioChangesTheLengthOnlyWhenAboveZeroAndNot
         double lengthRatio;
     };
     const Case cases[] = {
-        {"normal", 1.0, 1.0},
-        {"zero", 0.0, 1.0},
-        {"negative", -0.5, 1.0},
-        {"not a number", std::numeric_limits<double>::quiet_NaN(), 1.0},
-        {"half", 0.5, 2.0},
-        {"double", 2.0, 0.5},
+        {"normal", 1.0, 1.0},    {"zero", 0.0, 1.0},
+        {"negative", -0.5, 1.0}, {"not a number", std::numeric_limits<double>::quiet_NaN(), 1.0},
+        {"half", 0.5, 2.0},      {"double", 2.0, 0.5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,12 +1,10 @@
 // The player on a machine without a sound device. Its own executable: OpenAL reads the driver
 // list once per process, before the first device opens.
 #include "WaveCapture.h"
-
 #include "platform/audio/AudioPlayer.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 
 namespace {
 

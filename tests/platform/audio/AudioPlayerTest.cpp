@@ -1,13 +1,12 @@
 // The player against OpenAL Soft's wave backend: what it writes to the captured output.
-#include "WaveCapture.h"
-
 #include "platform/audio/AudioPlayer.h"
+
+#include "WaveCapture.h"
 #include "support/EventLoop.h"
 #include "support/TempDir.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <string>
 
 namespace {
@@ -55,7 +54,8 @@ struct LoadFailureCase {
 TEST_F(AudioPlayerTest, FilesThatAreNoClipsGiveADescription)
 {
     const LoadFailureCase cases[] = {
-        {"missing", [](const auto& d) { return d.path() / "missing.mp3"; }, "cannot open {}: No such file or directory"},
+        {"missing", [](const auto& d) { return d.path() / "missing.mp3"; },
+         "cannot open {}: No such file or directory"},
         {"directory", [](const auto& d) { return d.mkdir("folder.mp3"); }, "cannot open {}: Is a directory"},
         {"empty", [](const auto& d) { return d.write("empty.mp3", ""); }, "cannot decode {}: "},
         {"text", [](const auto& d) { return d.write("notes.mp3", "these are notes, not sound\n"); },

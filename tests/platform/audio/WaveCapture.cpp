@@ -2,19 +2,18 @@
 
 #include "support/EventLoop.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <iostream>
 #include <numbers>
 #include <sstream>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace audiotest {
 
@@ -167,7 +166,8 @@ std::vector<Burst> WaveCapture::waitForBursts(std::size_t from, std::size_t coun
             }
             seen = now;
             bursts = findBursts(mono, from, now, sampleRate);
-            return bursts.size() >= count && (bursts.empty() ? now - from : now - bursts.back().end) >= framesFor(quiet);
+            return bursts.size() >= count &&
+                   (bursts.empty() ? now - from : now - bursts.back().end) >= framesFor(quiet);
         },
         timeout);
     return bursts;
