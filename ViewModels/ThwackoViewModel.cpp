@@ -1,0 +1,533 @@
+#include "ViewModels/ThwackoViewModel.h"
+
+#include "Services/Analytics.h"
+#include "platform/foundation/MainQueue.h"
+
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <random>
+
+Q_LOGGING_CATEGORY(lcSlaps, "thwacko.slaps", QtInfoMsg)
+
+namespace {
+
+constexpr double kPowerSoundSpacing = 1.25;
+constexpr double kPowerSoundAmplitude = 0.28;
+constexpr double kLidCreakSpacing = 0.35;
+constexpr double kLidCreakAmplitude = 0.32;
+
+template <typename T> std::unique_ptr<T> orMake(std::unique_ptr<T> given)
+{
+    return given ? std::move(given) : std::make_unique<T>();
+}
+
+} // namespace
+
+ThwackoViewModel::ThwackoViewModel(QObject* parent)
+    : ThwackoViewModel(Dependencies{}, parent)
+{
+}
+
+ThwackoViewModel::ThwackoViewModel(Dependencies deps, QObject* parent)
+    : QObject(parent)
+    , clock(deps.clock ? *deps.clock : foundation::SystemClock::shared())
+    , userDefaults(deps.userDefaults ? *deps.userDefaults : foundation::UserDefaults::standard())
+    , bundle(deps.bundle ? *deps.bundle : foundation::Bundle::main())
+    , notificationCenter(deps.notificationCenter ? *deps.notificationCenter
+                                                 : foundation::NotificationCenter::defaultCenter())
+    , folderChooser(std::move(deps.folderChooser))
+    , accelerometer_(orMake(std::move(deps.accelerometer)))
+    , usbVolumeMonitor(orMake(std::move(deps.usbVolumeMonitor)))
+    , powerSourceMonitor(orMake(std::move(deps.powerSourceMonitor)))
+    , lidClamshellMonitor(orMake(std::move(deps.lidClamshellMonitor)))
+    , audioPlayer(deps.audioPlayer ? std::move(deps.audioPlayer) : std::make_unique<AudioPlayerService>())
+    , detector(std::make_unique<VibrationDetector>())
+{
+    // The sensor delivers about 125 samples a second; the buffer never holds more than 400, and
+    // keeping the capacity means the sample path never allocates.
+    sampleBuffer.reserve(2 * maxSampleBatch + 1);
+    batch.reserve(2 * maxSampleBatch + 1);
+
+    // Written back at once through the ordinary write, so the key exists after every launch.
+    setHasCompletedOnboarding(userDefaults.boolForKey(udHasCompletedOnboarding));
+
+    usbVolumeMonitor->onEvent = [this](const VolumeMountEvent& event) {
+        postToMain([event](ThwackoViewModel& self) { self.appendUSBVolumeEvent(event); });
+    };
+    if (state.usbVolumeMonitoring) {
+        usbVolumeMonitor->start();
+    }
+    powerSourceMonitor->onEvents = [this](const std::vector<PowerSourceEvent>& events) {
+        postToMain([events](ThwackoViewModel& self) { self.appendPowerSourceEvents(events); });
+    };
+    if (state.powerMonitoring) {
+        powerSourceMonitor->start();
+    }
+    lidClamshellMonitor->onTransition = [this](LidClamshellMonitor::LidTransition transition) {
+        postToMain([transition](ThwackoViewModel& self) { self.handleLidTransition(transition); });
+    };
+    if (state.lidCreakMonitoring) {
+        lidClamshellMonitor->start();
+    }
+
+    QPointer<ThwackoViewModel> weakSelf(this);
+    terminationObserver =
+        notificationCenter.addObserver(foundation::kApplicationWillTerminate, [weakSelf](const foundation::Notification&) {
+            if (weakSelf) {
+                weakSelf->stop();
+            }
+        });
+}
+
+ThwackoViewModel::~ThwackoViewModel()
+{
+    if (terminationObserver) {
+        notificationCenter.removeObserver(*terminationObserver);
+    }
+    // The monitors' callbacks capture this object; clear them before the monitors go, so a report
+    // delivered during their teardown finds nobody.
+    usbVolumeMonitor->onEvent = nullptr;
+    powerSourceMonitor->onEvents = nullptr;
+    lidClamshellMonitor->onTransition = nullptr;
+    accelerometer_->disableCallbacks();
+}
+
+void ThwackoViewModel::postToMain(std::function<void(ThwackoViewModel&)> job)
+{
+    QPointer<ThwackoViewModel> weakSelf(this);
+    foundation::mainQueue().async([weakSelf, job = std::move(job)] {
+        if (weakSelf) {
+            job(*weakSelf);
+        }
+    });
+}
+
+// Published writes: signal first, then store; observers run after the store.
+
+template <typename T, typename V> void ThwackoViewModel::publish(T& field, V&& value)
+{
+    emit objectWillChange();
+    field = std::forward<V>(value);
+}
+
+template <typename T, typename F> void ThwackoViewModel::change(T& field, F&& mutation)
+{
+    emit objectWillChange();
+    mutation(field);
+}
+
+template <typename Event> void ThwackoViewModel::insertAtHead(std::vector<Event>& log, Event event)
+{
+    change(log, [&](auto& events) { events.insert(events.begin(), std::move(event)); });
+    if (log.size() > logLimit) {
+        change(log, [](auto& events) { events.erase(events.begin() + logLimit, events.end()); });
+    }
+}
+
+void ThwackoViewModel::setIsRunning(bool value) { publish(state.isRunning, value); }
+void ThwackoViewModel::setIsPaused(bool value) { publish(state.isPaused, value); }
+void ThwackoViewModel::setSelectedMode(SoundPackType value) { publish(state.selectedMode, value); }
+void ThwackoViewModel::setTotalSlaps(std::int64_t value) { publish(state.totalSlaps, value); }
+void ThwackoViewModel::setLastAmplitude(double value) { publish(state.lastAmplitude, value); }
+void ThwackoViewModel::setStatusMessage(std::string value) { publish(state.statusMessage, std::move(value)); }
+void ThwackoViewModel::setErrorMessage(std::optional<std::string> value) { publish(state.errorMessage, std::move(value)); }
+void ThwackoViewModel::setMinAmplitude(double value) { publish(state.minAmplitude, value); }
+void ThwackoViewModel::setCooldownMs(int value) { publish(state.cooldownMs, value); }
+void ThwackoViewModel::setVolumeScaling(bool value) { publish(state.volumeScaling, value); }
+void ThwackoViewModel::setSpeedRatio(double value) { publish(state.speedRatio, value); }
+void ThwackoViewModel::setFastMode(bool value) { publish(state.fastMode, value); }
+void ThwackoViewModel::setPowerEventSounds(bool value) { publish(state.powerEventSounds, value); }
+void ThwackoViewModel::setLidCreakSounds(bool value) { publish(state.lidCreakSounds, value); }
+
+void ThwackoViewModel::setCustomDirectory(std::optional<std::filesystem::path> value)
+{
+    publish(state.customDirectory, std::move(value));
+}
+
+void ThwackoViewModel::setHasCompletedOnboarding(bool value)
+{
+    publish(state.hasCompletedOnboarding, value);
+    userDefaults.setBool(udHasCompletedOnboarding, state.hasCompletedOnboarding);
+}
+
+void ThwackoViewModel::setUsbVolumeMonitoring(bool value)
+{
+    publish(state.usbVolumeMonitoring, value);
+    state.usbVolumeMonitoring ? usbVolumeMonitor->start() : usbVolumeMonitor->stop();
+}
+
+void ThwackoViewModel::setPowerMonitoring(bool value)
+{
+    publish(state.powerMonitoring, value);
+    state.powerMonitoring ? powerSourceMonitor->start() : powerSourceMonitor->stop();
+}
+
+void ThwackoViewModel::setLidCreakMonitoring(bool value)
+{
+    publish(state.lidCreakMonitoring, value);
+    state.lidCreakMonitoring ? lidClamshellMonitor->start() : lidClamshellMonitor->stop();
+}
+
+// Derived settings.
+
+double ThwackoViewModel::effectiveCooldown() const
+{
+    const double cooldown = state.cooldownMs / 1000.0;
+    return state.fastMode ? std::max(cooldown, 0.35) : cooldown;
+}
+
+double ThwackoViewModel::effectiveMinAmplitude() const
+{
+    return state.fastMode && state.minAmplitude > 0.18 ? 0.18 : state.minAmplitude;
+}
+
+double ThwackoViewModel::effectivePollInterval() const
+{
+    return state.fastMode ? 0.004 : 0.01;
+}
+
+std::optional<std::chrono::milliseconds> ThwackoViewModel::processingTimerInterval() const
+{
+    if (!processingTimer) {
+        return std::nullopt;
+    }
+    return std::chrono::milliseconds(processingTimer->interval());
+}
+
+// Listening.
+
+std::optional<SoundPack> ThwackoViewModel::makeLoadedPackForCurrentMode() const
+{
+    SoundPack pack(state.selectedMode);
+    if (state.selectedMode == SoundPackType::custom) {
+        if (!state.customDirectory) {
+            return std::nullopt;
+        }
+        pack.loadCustomFiles(*state.customDirectory);
+    } else {
+        pack.loadBundledFiles(bundle);
+    }
+    if (pack.files().empty()) {
+        return std::nullopt;
+    }
+    return pack;
+}
+
+void ThwackoViewModel::installSensorHandlers()
+{
+    QPointer<ThwackoViewModel> weakSelf(this);
+    accelerometer_->setOnSample([weakSelf](double x, double y, double z) {
+        if (weakSelf) {
+            weakSelf->handleSample(x, y, z);
+        }
+    });
+    accelerometer_->setOnError([this](const AccelerometerError& error) {
+        postToMain([description = error.errorDescription()](ThwackoViewModel& self) {
+            self.stop();
+            self.setErrorMessage(description);
+            self.setStatusMessage("Error");
+        });
+    });
+    accelerometer_->setOnReady([this] {
+        postToMain([](ThwackoViewModel& self) {
+            // Listening may have been stopped or paused before this job ran; its status stands then.
+            if (self.state.isRunning && !self.state.isPaused) {
+                self.setStatusMessage("Listening for slaps...");
+            }
+        });
+    });
+}
+
+void ThwackoViewModel::start()
+{
+    if (state.isRunning) {
+        return;
+    }
+    setErrorMessage(std::nullopt);
+
+    SoundPack pack(state.selectedMode);
+    if (state.selectedMode == SoundPackType::custom) {
+        if (!state.customDirectory) {
+            setErrorMessage("Select a custom audio directory first");
+            return;
+        }
+        pack.loadCustomFiles(*state.customDirectory);
+    } else {
+        pack.loadBundledFiles(bundle);
+    }
+    if (pack.files().empty()) {
+        setErrorMessage("No audio files found for " + std::string(label(state.selectedMode)) + " mode");
+        return;
+    }
+
+    soundPack = pack;
+    tracker = std::make_unique<SlapTracker>(pack, effectiveCooldown());
+    detector = std::make_unique<VibrationDetector>();
+
+    change(state.slapEvents, [](auto& events) { events.clear(); });
+    setTotalSlaps(0);
+    setLastAmplitude(0);
+    lastEventTime.reset();
+    lastYellTime.reset();
+    sessionStartWall = clock.now().timeIntervalSince1970();
+    sessionStartMonotonic = clock.monotonicNow();
+    sampleBuffer.clear(); // no sample handler is installed yet
+
+    audioPlayer->setVolumeScaling(state.volumeScaling);
+    audioPlayer->setSpeedRatio(state.speedRatio);
+
+    installSensorHandlers();
+    accelerometer_->start();
+
+    setIsRunning(true);
+    setIsPaused(false);
+    setStatusMessage("Starting sensor...");
+
+    processingTimer = new QTimer(this);
+    processingTimer->setTimerType(Qt::PreciseTimer);
+    processingTimer->setInterval(static_cast<int>(std::lround(effectivePollInterval() * 1000)));
+    connect(processingTimer, &QTimer::timeout, this, [this] {
+        postToMain([](ThwackoViewModel& self) { self.processSamples(); });
+    });
+    processingTimer->start();
+}
+
+void ThwackoViewModel::handleSample(double x, double y, double z)
+{
+    std::lock_guard lock(sampleLock);
+    sampleBuffer.push_back({x, y, z});
+    if (sampleBuffer.size() > 2 * maxSampleBatch) {
+        sampleBuffer.erase(sampleBuffer.begin(), sampleBuffer.end() - maxSampleBatch);
+    }
+}
+
+std::size_t ThwackoViewModel::bufferedSampleCount()
+{
+    std::lock_guard lock(sampleLock);
+    return sampleBuffer.size();
+}
+
+void ThwackoViewModel::processSamples()
+{
+    if (!state.isRunning || state.isPaused) {
+        return;
+    }
+    {
+        std::lock_guard lock(sampleLock);
+        batch.swap(sampleBuffer);
+        sampleBuffer.clear();
+    }
+    if (batch.size() > maxSampleBatch) {
+        batch.erase(batch.begin(), batch.end() - maxSampleBatch);
+    }
+    if (batch.empty()) {
+        return;
+    }
+
+    const foundation::Date now = clock.now();
+    const foundation::MonotonicTime monotonicNow = clock.monotonicNow();
+    // The detector spaces its events by these stamps, so they follow the monotonic clock from the
+    // wall time at start(): a wall clock set back would otherwise silence it until time caught up.
+    const double t0 = sessionStartWall + foundation::secondsBetween(sessionStartMonotonic, monotonicNow);
+    const double fs = static_cast<double>(VibrationDetector::fs);
+    const std::size_t n = batch.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto& [x, y, z] = batch[i];
+        detector->process(x, y, z, t0 - static_cast<double>(n - 1 - i) / fs);
+    }
+    batch.clear();
+
+    const auto events = detector->events();
+    if (events.empty()) {
+        return;
+    }
+    const VibrationEvent& ev = events.back();
+    if (lastEventTime && *lastEventTime == ev.time()) {
+        return;
+    }
+    lastEventTime = ev.time();
+
+    if (lastYellTime && foundation::secondsBetween(*lastYellTime, monotonicNow) <= effectiveCooldown()) {
+        return;
+    }
+    if (ev.amplitude() < effectiveMinAmplitude()) {
+        return;
+    }
+    lastYellTime = monotonicNow;
+    if (!tracker || !soundPack) {
+        return;
+    }
+
+    const SlapTracker::Record record = tracker->record(now);
+    const auto url = tracker->getFile(record.score);
+    if (!url) {
+        return;
+    }
+    const double amplitude = ev.amplitude();
+    const std::string severity = ev.severity();
+
+    setTotalSlaps(record.number);
+    setLastAmplitude(amplitude);
+    insertAtHead(state.slapEvents, SlapEvent(now, record.number, amplitude, severity, url->filename().string()));
+
+    playClip(*url, amplitude);
+    qCInfo(lcSlaps, "slap %d: %s %.4fg -> %s", record.number, severity.c_str(), amplitude,
+           url->filename().string().c_str());
+
+    Analytics::track("slap", {{"slap_number", std::int64_t{record.number}},
+                              {"amplitude", amplitude},
+                              {"severity", severity},
+                              {"sound_mode", std::string(rawValue(state.selectedMode))}});
+}
+
+void ThwackoViewModel::stop()
+{
+    if (processingTimer) {
+        processingTimer->stop();
+        delete processingTimer;
+        processingTimer = nullptr;
+    }
+    accelerometer_->disableCallbacks();
+    accelerometer_->stop();
+    {
+        std::lock_guard lock(sampleLock);
+        sampleBuffer.clear();
+    }
+    audioPlayer->stopAll();
+    setIsRunning(false);
+    setIsPaused(false);
+    setStatusMessage("Stopped");
+}
+
+void ThwackoViewModel::togglePause()
+{
+    change(state.isPaused, [](bool& paused) { paused = !paused; });
+    setStatusMessage(state.isPaused ? "Paused" : "Listening for slaps...");
+}
+
+void ThwackoViewModel::selectCustomDirectory()
+{
+    if (!folderChooser) {
+        return;
+    }
+    FolderChoice choice = folderChooser("Select a directory containing MP3 files");
+    if (choice.accepted) {
+        setCustomDirectory(std::move(choice.folder));
+    }
+}
+
+void ThwackoViewModel::playClip(const std::filesystem::path& url, double amplitude)
+{
+    audioPlayer->setVolumeScaling(state.volumeScaling);
+    audioPlayer->setSpeedRatio(state.speedRatio);
+    audioPlayer->play(url, amplitude);
+}
+
+// System events.
+
+void ThwackoViewModel::appendUSBVolumeEvent(const VolumeMountEvent& event)
+{
+    if (!state.usbVolumeMonitoring) {
+        return;
+    }
+    insertAtHead(state.usbVolumeEvents, event);
+    Analytics::track("usb_volume_event", {{"mounted", event.mounted()},
+                                          {"removable", event.isRemovable()},
+                                          {"ejectable", event.isEjectable()}});
+}
+
+void ThwackoViewModel::appendPowerSourceEvents(const std::vector<PowerSourceEvent>& events)
+{
+    if (!state.powerMonitoring) {
+        return;
+    }
+    bool shouldPlay = false;
+    for (const auto& event : events) {
+        change(state.powerSourceEvents, [&](auto& log) { log.insert(log.begin(), event); });
+        if (!shouldPlay) {
+            shouldPlay = shouldPlaySoundForPowerEvent(event.title());
+        }
+    }
+    if (state.powerSourceEvents.size() > logLimit) {
+        change(state.powerSourceEvents, [](auto& log) { log.erase(log.begin() + logLimit, log.end()); });
+    }
+    if (shouldPlay) {
+        playPowerEventSoundIfEnabled();
+    }
+    for (const auto& event : events) {
+        Analytics::track("power_source_event",
+                         {{"title", event.title()}, {"has_detail", event.detail().has_value()}});
+    }
+}
+
+bool ThwackoViewModel::shouldPlaySoundForPowerEvent(const std::string& title)
+{
+    return title.starts_with("Adapter connected") || title == "Charging" || title == "On battery power";
+}
+
+void ThwackoViewModel::playPowerEventSoundIfEnabled()
+{
+    if (!state.powerEventSounds) {
+        return;
+    }
+    const foundation::MonotonicTime now = clock.monotonicNow();
+    if (lastPowerSoundAt && foundation::secondsBetween(*lastPowerSoundAt, now) < kPowerSoundSpacing) {
+        return;
+    }
+    lastPowerSoundAt = now;
+    const auto pack = makeLoadedPackForCurrentMode();
+    if (!pack || pack->files().empty()) {
+        return;
+    }
+    static thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> pick(0, pack->files().size() - 1);
+    playClip(pack->files()[pick(random)], kPowerSoundAmplitude);
+}
+
+void ThwackoViewModel::handleLidTransition(LidClamshellMonitor::LidTransition transition)
+{
+    if (!state.lidCreakMonitoring) {
+        return;
+    }
+    const bool opened = transition == LidClamshellMonitor::LidTransition::opened;
+    insertAtHead(state.lidCreakEvents, LidCreakEvent(clock.now(), opened));
+    if (state.lidCreakSounds) {
+        playLidCreakSound(opened);
+    }
+    Analytics::track("lid_creak_event", {{"opened", opened}});
+}
+
+void ThwackoViewModel::playLidCreakSound(bool opened)
+{
+    const foundation::MonotonicTime now = clock.monotonicNow();
+    if (lastLidCreakSoundAt && foundation::secondsBetween(*lastLidCreakSoundAt, now) < kLidCreakSpacing) {
+        return;
+    }
+    lastLidCreakSoundAt = now;
+    const auto url = LidCreakBundledSounds::url(opened, bundle);
+    if (!url) {
+        return;
+    }
+    playClip(*url, kLidCreakAmplitude);
+}
+
+void ThwackoViewModel::clearLog()
+{
+    change(state.slapEvents, [](auto& log) { log.clear(); });
+}
+
+void ThwackoViewModel::clearUSBVolumeLog()
+{
+    change(state.usbVolumeEvents, [](auto& log) { log.clear(); });
+}
+
+void ThwackoViewModel::clearPowerSourceLog()
+{
+    change(state.powerSourceEvents, [](auto& log) { log.clear(); });
+}
+
+void ThwackoViewModel::clearLidCreakLog()
+{
+    change(state.lidCreakEvents, [](auto& log) { log.clear(); });
+}

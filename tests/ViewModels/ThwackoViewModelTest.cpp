@@ -1,0 +1,860 @@
+#include "ViewModels/ThwackoViewModel.h"
+
+#include "Services/Analytics.h"
+#include "platform/qt/QtMainQueue.h"
+#include "platform/workspace/Workspace.h"
+#include "support/EventLoop.h"
+#include "support/FakeHid.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <cmath>
+
+using foundation::Date;
+using testsupport::FakeHidBackend;
+using testsupport::FakeHidService;
+using testsupport::TempDir;
+using Sample = ThwackoViewModel::Sample;
+
+namespace {
+
+class FakeClock final : public foundation::Clock {
+public:
+    Date wall{1.7e9};
+    foundation::MonotonicTime monotonic{std::chrono::seconds(1000)};
+
+    Date now() const override { return wall; }
+    foundation::MonotonicTime monotonicNow() const override { return monotonic; }
+    /// Moves both clocks.
+    void advance(double seconds)
+    {
+        wall = wall.addingTimeInterval(seconds);
+        advanceMonotonic(seconds);
+    }
+    void advanceMonotonic(double seconds)
+    {
+        monotonic += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(seconds));
+    }
+};
+
+struct Play {
+    std::filesystem::path url;
+    double amplitude;
+    bool volumeScaling;
+    double speedRatio;
+};
+
+class RecordingClipPlayer final : public ClipPlayer {
+public:
+    std::vector<Play> plays;
+    int stopAlls = 0;
+    bool scaling = false;
+    double speed = 1.0;
+
+    void play(const std::filesystem::path& url, double amplitude) override
+    {
+        plays.push_back({url, amplitude, scaling, speed});
+    }
+    void stopAll() override { ++stopAlls; }
+    void setVolumeScaling(bool on) override { scaling = on; }
+    void setSpeedRatio(double ratio) override { speed = ratio; }
+};
+
+class RecordingAnalytics final : public AnalyticsClient {
+public:
+    std::vector<std::pair<std::string, AnalyticsProperties>> events;
+    void initialize(const AnalyticsConfiguration&) override {}
+    void track(const std::string& event, const AnalyticsProperties& properties) override
+    {
+        events.emplace_back(event, properties);
+    }
+    std::vector<std::pair<std::string, AnalyticsProperties>> named(const std::string& name) const
+    {
+        std::vector<std::pair<std::string, AnalyticsProperties>> out;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(out), [&](auto& e) { return e.first == name; });
+        return out;
+    }
+};
+
+class FakeWorkspace final : public workspace::Workspace {
+public:
+    foundation::NotificationCenter center;
+    workspace::VolumeResourceValues values{true, true, std::string("STICK")};
+
+    foundation::NotificationCenter& notificationCenter() override { return center; }
+    std::optional<workspace::VolumeResourceValues> resourceValues(const std::filesystem::path&) override
+    {
+        return values;
+    }
+    void mount(const std::filesystem::path& path)
+    {
+        center.post(foundation::Notification{workspace::kDidMountNotification, {{workspace::kVolumeURLKey, path}}});
+    }
+};
+
+class FakePowerSources final : public power::PowerSources {
+public:
+    int changeSourcesMade = 0;
+    int changeSourcesLive = 0;
+
+    std::optional<power::Snapshot> copyPowerSources() override { return std::nullopt; }
+    std::unique_ptr<power::ChangeSource> createChangeSource(std::function<void()>) override
+    {
+        ++changeSourcesMade;
+        return std::make_unique<Source>(*this);
+    }
+
+private:
+    struct Source final : power::ChangeSource {
+        explicit Source(FakePowerSources& owner) : owner(owner) { ++owner.changeSourcesLive; }
+        ~Source() override { --owner.changeSourcesLive; }
+        FakePowerSources& owner;
+    };
+};
+
+class FakeLidRegistry final : public registry::LidRegistry {
+public:
+    int reads = 0;
+    std::optional<registry::PropertyValue> clamshellState() override
+    {
+        ++reads;
+        return false;
+    }
+};
+
+const char* const kInfoPlist = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0"><dict><key>BonklyTallyToken</key><string>test-token</string></dict></plist>)";
+
+/// A view model wired to fakes of everything this machine lacks, on a bundle of fixture clips.
+class ThwackoViewModelTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    QObject mainContext;
+    platform::ScopedQtMainQueue mainQueue{&mainContext};
+    FakeClock clock;
+    std::unique_ptr<foundation::UserDefaults> defaults;
+    std::unique_ptr<foundation::Bundle> bundle;
+    foundation::NotificationCenter center;
+    std::shared_ptr<FakeHidBackend> sensor = std::make_shared<FakeHidBackend>();
+    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
+    std::shared_ptr<FakePowerSources> powerSources = std::make_shared<FakePowerSources>();
+    std::shared_ptr<FakeLidRegistry> lid = std::make_shared<FakeLidRegistry>();
+    std::shared_ptr<RecordingAnalytics> analytics = std::make_shared<RecordingAnalytics>();
+    RecordingClipPlayer* audio = nullptr;
+    USBVolumeMonitor* usbMonitor = nullptr;
+    PowerSourceMonitor* powerMonitor = nullptr;
+    LidClamshellMonitor* lidMonitor = nullptr;
+    std::vector<std::string> chooserMessages;
+    ThwackoViewModel::FolderChoice choice;
+    std::unique_ptr<ThwackoViewModel> vm;
+
+    void SetUp() override
+    {
+        for (const char* clip : {"a.mp3", "b.mp3", "c.mp3"}) {
+            dir.write(std::filesystem::path("res/Audio/pain") / clip, "");
+        }
+        dir.write("res/Audio/sexy/01.mp3", "");
+        dir.mkdir("res/Audio/halo");
+        dir.write("res/Audio/lid/open.mp3", "");
+        dir.write("res/Audio/lid/close.mp3", "");
+        dir.write("res/Info.plist", kInfoPlist);
+        bundle = std::make_unique<foundation::Bundle>(dir.path() / "res", "/opt/thwacko");
+        defaults = std::make_unique<foundation::UserDefaults>(dir.path() / "defaults.plist");
+        sensor->services = {FakeHidService::sensor(1)};
+        Analytics::setClient(analytics);
+        Analytics::configure(*bundle);
+    }
+
+    void TearDown() override
+    {
+        vm.reset();
+        Analytics::setClient(nullptr);
+    }
+
+    ThwackoViewModel& make()
+    {
+        ThwackoViewModel::Dependencies deps;
+        deps.accelerometer = std::make_unique<AccelerometerService>(sensor);
+        auto usb = std::make_unique<USBVolumeMonitor>(workspace);
+        auto power = std::make_unique<PowerSourceMonitor>(powerSources);
+        auto lidMon = std::make_unique<LidClamshellMonitor>(lid, std::chrono::hours(1));
+        auto player = std::make_unique<RecordingClipPlayer>();
+        usbMonitor = usb.get();
+        powerMonitor = power.get();
+        lidMonitor = lidMon.get();
+        audio = player.get();
+        deps.usbVolumeMonitor = std::move(usb);
+        deps.powerSourceMonitor = std::move(power);
+        deps.lidClamshellMonitor = std::move(lidMon);
+        deps.audioPlayer = std::move(player);
+        deps.clock = &clock;
+        deps.userDefaults = defaults.get();
+        deps.bundle = bundle.get();
+        deps.notificationCenter = &center;
+        deps.folderChooser = [this](const std::string& message) {
+            chooserMessages.push_back(message);
+            return choice;
+        };
+        vm = std::make_unique<ThwackoViewModel>(std::move(deps));
+        return *vm;
+    }
+
+    /// Runs the main queue's posted jobs (and the jobs they post).
+    static void drain()
+    {
+        for (int i = 0; i < 4; ++i) {
+            QCoreApplication::processEvents();
+        }
+    }
+
+    /// Delivers samples through the sensor: eight reports per decoded sample.
+    void feed(const std::vector<Sample>& samples)
+    {
+        for (const auto& [x, y, z] : samples) {
+            const auto report = testsupport::sensorReportG(x, y, z);
+            for (int i = 0; i < AccelerometerService::imuDecimation; ++i) {
+                ASSERT_TRUE(sensor->deliver(report));
+            }
+        }
+    }
+
+    static std::vector<Sample> quiet(std::size_t n) { return std::vector<Sample>(n, Sample{0.0, 0.0, 1.0}); }
+
+    /// 1.5 s of rest, then one knock on the newest sample: the tick's newest detector event. Ten
+    /// samples to the decade keep the detector's every-tenth-sample peak test off the sample
+    /// just before the knock, which would leave the knock within the 0.01 s event spacing.
+    static std::vector<Sample> knock(double strength, std::size_t rest = 149)
+    {
+        auto samples = quiet(rest);
+        samples.push_back({0.0, 0.0, 1.0 + strength});
+        return samples;
+    }
+
+    /// The amplitude the detector gives the knock (what the sensor's quantisation leaves of it).
+    static double knockAmplitude(double strength)
+    {
+        VibrationDetector scratch;
+        double mag = 0;
+        double t = 100;
+        for (const auto& [x, y, z] : knock(strength)) {
+            auto q = [](double g) { return std::lround(g * 65536.0) / 65536.0; };
+            mag = scratch.process(q(x), q(y), q(z), t += 0.01);
+        }
+        return mag;
+    }
+
+    /// Starts listening and lets the ready job run.
+    void startListening()
+    {
+        vm->start();
+        drain();
+        ASSERT_TRUE(vm->isRunning());
+    }
+
+    /// One tick, far enough after the last one that the batches do not overlap in time.
+    void tickAfter(double seconds)
+    {
+        clock.advance(seconds);
+        vm->processSamples();
+    }
+};
+
+} // namespace
+
+TEST_F(ThwackoViewModelTest, FirstLaunchWritesTheOnboardingFlagAndStartsTheMonitors)
+{
+    make();
+    EXPECT_FALSE(vm->hasCompletedOnboarding());
+    EXPECT_EQ(defaults->object("Bonkly.hasCompletedOnboarding"), foundation::PlistValue(false));
+    EXPECT_EQ(powerSources->changeSourcesLive, 1);
+    EXPECT_EQ(lid->reads, 1); // the lid monitor's baseline
+    EXPECT_EQ(vm->statusMessage(), "Ready");
+    EXPECT_FALSE(vm->errorMessage());
+    EXPECT_EQ(vm->selectedMode(), SoundPackType::pain);
+    EXPECT_EQ(vm->minAmplitude(), 0.05);
+    EXPECT_EQ(vm->cooldownMs(), 750);
+    EXPECT_FALSE(vm->volumeScaling());
+    EXPECT_EQ(vm->speedRatio(), 1.0);
+    EXPECT_FALSE(vm->fastMode());
+    EXPECT_FALSE(vm->customDirectory());
+    EXPECT_TRUE(vm->usbVolumeMonitoring() && vm->powerMonitoring() && vm->lidCreakMonitoring());
+    EXPECT_TRUE(vm->powerEventSounds() && vm->lidCreakSounds());
+    EXPECT_TRUE(analytics->events.empty()); // construction sends nothing
+}
+
+TEST_F(ThwackoViewModelTest, ACompletedOnboardingPersistsAcrossLaunches)
+{
+    make();
+    vm->setHasCompletedOnboarding(true);
+    vm.reset();
+    foundation::UserDefaults reread(dir.path() / "defaults.plist");
+    EXPECT_TRUE(reread.boolForKey("Bonkly.hasCompletedOnboarding"));
+    make();
+    EXPECT_TRUE(vm->hasCompletedOnboarding());
+}
+
+TEST_F(ThwackoViewModelTest, EveryWriteSignalsOnceBeforeTheStore)
+{
+    make();
+    std::vector<std::int64_t> seenInSignal;
+    QObject::connect(vm.get(), &ThwackoViewModel::objectWillChange, [&] { seenInSignal.push_back(vm->totalSlaps()); });
+    vm->setTotalSlaps(5);
+    vm->setTotalSlaps(5);
+    EXPECT_EQ(seenInSignal, (std::vector<std::int64_t>{0, 5}));
+
+    int signalCount = 0;
+    QObject::connect(vm.get(), &ThwackoViewModel::objectWillChange, [&] { ++signalCount; });
+    vm->clearLog();
+    vm->setCustomDirectory(dir.path());
+    vm->togglePause(); // the flip and the status text
+    EXPECT_EQ(signalCount, 4);
+}
+
+TEST_F(ThwackoViewModelTest, StartGoesFromStartingToListeningOnTheNextTurn)
+{
+    make();
+    vm->start();
+    EXPECT_TRUE(vm->isRunning());
+    EXPECT_FALSE(vm->isPaused());
+    EXPECT_EQ(vm->statusMessage(), "Starting sensor...");
+    EXPECT_EQ(vm->processingTimerInterval(), std::chrono::milliseconds(10));
+    drain();
+    EXPECT_EQ(vm->statusMessage(), "Listening for slaps...");
+
+    vm->togglePause();
+    EXPECT_EQ(vm->statusMessage(), "Paused");
+    vm->togglePause();
+    EXPECT_EQ(vm->statusMessage(), "Listening for slaps...");
+    vm->stop();
+    EXPECT_EQ(vm->statusMessage(), "Stopped");
+    EXPECT_FALSE(vm->isRunning());
+    EXPECT_FALSE(vm->processingTimerInterval());
+    EXPECT_EQ(audio->stopAlls, 1);
+    EXPECT_FALSE(sensor->lastDevice()->scheduled);
+}
+
+TEST_F(ThwackoViewModelTest, TheReadyJobLeavesTheStatusOfAStoppedOrPausedSession)
+{
+    make();
+    vm->start();
+    vm->stop();
+    drain();
+    EXPECT_EQ(vm->statusMessage(), "Stopped");
+
+    vm->start();
+    vm->togglePause();
+    drain();
+    EXPECT_EQ(vm->statusMessage(), "Paused");
+}
+
+TEST_F(ThwackoViewModelTest, AMissingSensorEndsInError)
+{
+    sensor->services.clear();
+    make();
+    vm->start();
+    EXPECT_EQ(vm->statusMessage(), "Starting sensor...");
+    drain();
+    EXPECT_FALSE(vm->isRunning());
+    EXPECT_EQ(vm->statusMessage(), "Error");
+    EXPECT_EQ(vm->errorMessage(), "Accelerometer not found. Make sure you're on an Apple Silicon MacBook.");
+    EXPECT_FALSE(vm->processingTimerInterval());
+
+    // The next attempt clears the message first; a sensor that will not open says so with its code.
+    sensor->services = {FakeHidService::sensor(1)};
+    sensor->services[0].openResult = -13;
+    vm->start();
+    drain();
+    EXPECT_EQ(vm->errorMessage(), "Cannot open accelerometer (code: 0xfffffff3).");
+}
+
+struct RefusalCase {
+    const char* name;
+    SoundPackType mode;
+    bool customFolder; // choose an empty custom folder
+    const char* error;
+};
+
+const RefusalCase kRefusals[] = {
+    {"CustomWithoutFolder", SoundPackType::custom, false, "Select a custom audio directory first"},
+    {"CustomFolderWithoutClips", SoundPackType::custom, true, "No audio files found for Custom mode"},
+    {"EmptyBundledFolder", SoundPackType::halo, false, "No audio files found for Halo mode"},
+    {"MissingBundledFolder", SoundPackType::lizard, false, "No audio files found for Lizard mode"},
+};
+
+class ThwackoViewModelRefusal : public ThwackoViewModelTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(ThwackoViewModelRefusal, StartRefusesWithAMessageAndTouchesNothingElse)
+{
+    make();
+    startListening();
+    feed(knock(0.3));
+    tickAfter(2);
+    vm->stop();
+    ASSERT_EQ(vm->slapEvents().size(), 1u);
+
+    vm->setSelectedMode(GetParam().mode);
+    if (GetParam().customFolder) {
+        vm->setCustomDirectory(dir.mkdir("empty"));
+    }
+    testing::internal::CaptureStdout();
+    vm->start();
+    testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(vm->errorMessage(), GetParam().error);
+    EXPECT_FALSE(vm->isRunning());
+    EXPECT_EQ(vm->statusMessage(), "Stopped");
+    EXPECT_EQ(vm->slapEvents().size(), 1u);
+    EXPECT_EQ(vm->totalSlaps(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ThwackoViewModelRefusal, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ThwackoViewModelTest, StartWhileListeningChangesNothing)
+{
+    make();
+    startListening();
+    vm->setErrorMessage("shown");
+    int signalCount = 0;
+    QObject::connect(vm.get(), &ThwackoViewModel::objectWillChange, [&] { ++signalCount; });
+    vm->start();
+    EXPECT_EQ(signalCount, 0);
+    EXPECT_EQ(vm->errorMessage(), "shown");
+}
+
+TEST_F(ThwackoViewModelTest, AKnockBecomesACountedLoggedPlayedAndReportedSlap)
+{
+    make();
+    vm->setSelectedMode(SoundPackType::sexy); // escalation: the first slap plays the first clip
+    vm->setVolumeScaling(true);
+    vm->setSpeedRatio(1.5);
+    startListening();
+    feed(knock(0.3));
+    tickAfter(2);
+
+    ASSERT_EQ(vm->slapEvents().size(), 1u);
+    const SlapEvent& slap = vm->slapEvents().front();
+    EXPECT_EQ(slap.number(), 1);
+    EXPECT_DOUBLE_EQ(slap.amplitude(), knockAmplitude(0.3));
+    EXPECT_EQ(slap.timestamp(), clock.wall);
+    EXPECT_EQ(slap.fileName(), "01.mp3");
+    EXPECT_EQ(vm->totalSlaps(), 1);
+    EXPECT_EQ(vm->lastAmplitude(), slap.amplitude());
+
+    ASSERT_EQ(audio->plays.size(), 1u);
+    EXPECT_EQ(audio->plays[0].url, dir.path() / "res/Audio/sexy/01.mp3");
+    EXPECT_EQ(audio->plays[0].url.filename(), slap.fileName());
+    EXPECT_EQ(audio->plays[0].amplitude, slap.amplitude());
+    EXPECT_TRUE(audio->plays[0].volumeScaling);
+    EXPECT_EQ(audio->plays[0].speedRatio, 1.5);
+
+    const auto slaps = analytics->named("slap");
+    ASSERT_EQ(slaps.size(), 1u);
+    const AnalyticsProperties expected{{"slap_number", std::int64_t{1}},
+                                       {"amplitude", slap.amplitude()},
+                                       {"severity", slap.severity()},
+                                       {"sound_mode", std::string("sexy")}};
+    EXPECT_EQ(slaps[0].second, expected);
+}
+
+TEST_F(ThwackoViewModelTest, TheCooldownGateNeedsStrictlyMoreThanTheCooldown)
+{
+    make();
+    startListening();
+    // Batches of 0.7 s, so that ticks 0.75 s apart do not overlap in time.
+    feed(knock(0.3, 69));
+    tickAfter(2);
+    ASSERT_EQ(vm->totalSlaps(), 1);
+
+    feed(knock(0.3, 69));
+    tickAfter(0.75); // exactly the cooldown: too soon
+    EXPECT_EQ(vm->totalSlaps(), 1);
+
+    feed(knock(0.3, 69));
+    tickAfter(0.02); // 0.77 s after the last accepted slap
+    EXPECT_EQ(vm->totalSlaps(), 2);
+}
+
+TEST_F(ThwackoViewModelTest, AWallClockSetBackDoesNotSilenceSlaps)
+{
+    make();
+    startListening();
+    feed(knock(0.3));
+    tickAfter(2);
+    clock.wall = clock.wall.addingTimeInterval(-3600);
+    feed(knock(0.3));
+    tickAfter(2);
+    EXPECT_EQ(vm->totalSlaps(), 2);
+}
+
+TEST_F(ThwackoViewModelTest, AnEventBelowTheThresholdIsRejectedOnceAndForAll)
+{
+    make();
+    const double amplitude = knockAmplitude(0.2);
+    vm->setMinAmplitude(std::nextafter(amplitude, 1.0));
+    startListening();
+    feed(knock(0.2));
+    tickAfter(2);
+    EXPECT_EQ(vm->totalSlaps(), 0);
+
+    // The newest event stays the same over these ticks and is not judged again.
+    vm->setMinAmplitude(0.01);
+    tickAfter(2);
+    feed({});
+    tickAfter(2);
+    EXPECT_EQ(vm->totalSlaps(), 0);
+
+    // A rejection by amplitude starts no cooldown.
+    feed(knock(0.2));
+    clock.wall = clock.wall.addingTimeInterval(2);
+    vm->processSamples();
+    EXPECT_EQ(vm->totalSlaps(), 1);
+}
+
+TEST_F(ThwackoViewModelTest, AnEventAtTheThresholdPasses)
+{
+    make();
+    vm->setMinAmplitude(knockAmplitude(0.2));
+    startListening();
+    feed(knock(0.2));
+    tickAfter(2);
+    EXPECT_EQ(vm->totalSlaps(), 1);
+}
+
+struct FastModeCase {
+    const char* name;
+    bool fastMode;
+    int cooldownMs;
+    double minAmplitude;
+    double cooldown;
+    double threshold;
+    double poll;
+};
+
+const FastModeCase kFastModeCases[] = {
+    {"NormalKeepsSettings", false, 100, 0.3, 0.1, 0.3, 0.01},
+    {"FastFloorsTheCooldown", true, 100, 0.05, 0.35, 0.05, 0.004},
+    {"FastKeepsALongerCooldown", true, 750, 0.05, 0.75, 0.05, 0.004},
+    {"FastCapsTheThreshold", true, 750, 0.3, 0.75, 0.18, 0.004},
+    {"FastKeepsTheThresholdAtTheCap", true, 750, 0.18, 0.75, 0.18, 0.004},
+};
+
+class ThwackoViewModelFastMode : public ThwackoViewModelTest, public ::testing::WithParamInterface<FastModeCase> {};
+
+TEST_P(ThwackoViewModelFastMode, DerivesTheEffectiveSettings)
+{
+    const auto& c = GetParam();
+    make();
+    vm->setFastMode(c.fastMode);
+    vm->setCooldownMs(c.cooldownMs);
+    vm->setMinAmplitude(c.minAmplitude);
+    EXPECT_DOUBLE_EQ(vm->effectiveCooldown(), c.cooldown);
+    EXPECT_DOUBLE_EQ(vm->effectiveMinAmplitude(), c.threshold);
+    EXPECT_DOUBLE_EQ(vm->effectivePollInterval(), c.poll);
+    vm->start();
+    EXPECT_EQ(vm->processingTimerInterval(), std::chrono::milliseconds(std::lround(c.poll * 1000)));
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ThwackoViewModelFastMode, ::testing::ValuesIn(kFastModeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ThwackoViewModelTest, WhilePausedTheBufferKeepsTheNewestAndTheNextTickTakesTwoHundred)
+{
+    make();
+    startListening();
+    vm->togglePause();
+    feed(quiet(400));
+    EXPECT_EQ(vm->bufferedSampleCount(), 400u);
+    feed(quiet(1));
+    EXPECT_EQ(vm->bufferedSampleCount(), 200u);
+    feed(quiet(49));
+    EXPECT_EQ(vm->bufferedSampleCount(), 249u);
+    tickAfter(2);
+    EXPECT_EQ(vm->currentDetector().sampleCount(), 0); // paused ticks do nothing
+
+    vm->togglePause();
+    tickAfter(2);
+    EXPECT_EQ(vm->currentDetector().sampleCount(), 200);
+    EXPECT_EQ(vm->bufferedSampleCount(), 0u);
+}
+
+TEST_F(ThwackoViewModelTest, SamplesAreStampedBackwardsFromTheTickAtOneHundredPerSecond)
+{
+    make();
+    startListening();
+    auto samples = quiet(60);
+    samples.push_back({0.0, 0.0, 1.3}); // the knock two samples before the newest
+    samples.push_back({0.0, 0.0, 1.0});
+    samples.push_back({0.0, 0.0, 1.0});
+    feed(samples);
+    tickAfter(2);
+
+    const auto events = vm->currentDetector().events();
+    ASSERT_FALSE(events.empty());
+    const auto strongest = std::max_element(events.begin(), events.end(), [](const auto& a, const auto& b) {
+        return a.amplitude() < b.amplitude();
+    });
+    EXPECT_NEAR(strongest->time().timeIntervalSince1970(), clock.wall.timeIntervalSince1970() - 0.02, 1e-6);
+}
+
+TEST_F(ThwackoViewModelTest, TheSlapLogKeepsTheNewestHundred)
+{
+    make();
+    vm->setSelectedMode(SoundPackType::sexy);
+    startListening();
+    int signalCount = 0;
+    bool counting = false;
+    QObject::connect(vm.get(), &ThwackoViewModel::objectWillChange, [&] { signalCount += counting; });
+    // After many knocks the detector's slowly tracking mean makes it fire on quiet samples now and
+    // then, which can hide a knock right behind; keep knocking until 101 slaps are in.
+    for (int tick = 0; tick < 400 && vm->totalSlaps() < 101; ++tick) {
+        counting = vm->totalSlaps() == 100;
+        feed(knock(0.3));
+        tickAfter(2);
+    }
+    ASSERT_EQ(vm->totalSlaps(), 101);
+    EXPECT_EQ(vm->slapEvents().size(), 100u);
+    EXPECT_EQ(vm->slapEvents().front().number(), 101);
+    EXPECT_EQ(vm->slapEvents().back().number(), 2);
+    EXPECT_EQ(signalCount, 4); // total, amplitude, the insertion and the trim
+}
+
+TEST_F(ThwackoViewModelTest, StartResetsTheSessionAndStopKeepsItsResults)
+{
+    make();
+    startListening();
+    feed(knock(0.3));
+    tickAfter(2);
+    vm->stop();
+    EXPECT_EQ(vm->totalSlaps(), 1);
+    EXPECT_EQ(vm->slapEvents().size(), 1u);
+    EXPECT_GT(vm->lastAmplitude(), 0);
+
+    startListening();
+    EXPECT_EQ(vm->totalSlaps(), 0);
+    EXPECT_TRUE(vm->slapEvents().empty());
+    EXPECT_EQ(vm->lastAmplitude(), 0);
+    EXPECT_EQ(vm->currentDetector().sampleCount(), 0);
+}
+
+TEST_F(ThwackoViewModelTest, WillTerminateStopsListening)
+{
+    make();
+    startListening();
+    center.post(foundation::kApplicationWillTerminate);
+    EXPECT_FALSE(vm->isRunning());
+    EXPECT_EQ(vm->statusMessage(), "Stopped");
+
+    vm.reset();
+    center.post(foundation::kApplicationWillTerminate); // the registration went with the view model
+}
+
+TEST_F(ThwackoViewModelTest, TheFolderChooserSetsTheCustomFolderOnlyWhenAccepted)
+{
+    make();
+    choice = {false, dir.path()};
+    vm->selectCustomDirectory();
+    EXPECT_FALSE(vm->customDirectory());
+    choice = {true, dir.path()};
+    vm->selectCustomDirectory();
+    EXPECT_EQ(vm->customDirectory(), dir.path());
+    choice = {true, std::nullopt};
+    vm->selectCustomDirectory();
+    EXPECT_FALSE(vm->customDirectory());
+    EXPECT_EQ(chooserMessages.front(), "Select a directory containing MP3 files");
+}
+
+// System events.
+
+TEST_F(ThwackoViewModelTest, VolumeEventsAreLoggedNewestFirstUpToAHundredAndReported)
+{
+    make();
+    for (int i = 0; i < 101; ++i) {
+        usbMonitor->onEvent(VolumeMountEvent(clock.wall, i % 2 == 0, "V" + std::to_string(i), "/media/v", true, false));
+    }
+    EXPECT_TRUE(vm->usbVolumeEvents().empty()); // handled on a later turn of the main queue
+    drain();
+    ASSERT_EQ(vm->usbVolumeEvents().size(), 100u);
+    EXPECT_EQ(vm->usbVolumeEvents().front().volumeName(), "V100");
+    EXPECT_EQ(vm->usbVolumeEvents().back().volumeName(), "V1");
+    const auto reported = analytics->named("usb_volume_event");
+    ASSERT_EQ(reported.size(), 101u);
+    const AnalyticsProperties first{{"mounted", true}, {"removable", true}, {"ejectable", false}};
+    EXPECT_EQ(reported[0].second, first);
+    EXPECT_TRUE(audio->plays.empty());
+}
+
+TEST_F(ThwackoViewModelTest, ReportsArrivingAfterTheirSwitchWentOffAreDropped)
+{
+    make();
+    usbMonitor->onEvent(VolumeMountEvent(clock.wall, true, "V", "/media/v", true, true));
+    powerMonitor->onEvents({PowerSourceEvent(clock.wall, "Charging", "80%")});
+    lidMonitor->onTransition(LidClamshellMonitor::LidTransition::closed);
+    vm->setUsbVolumeMonitoring(false);
+    vm->setPowerMonitoring(false);
+    vm->setLidCreakMonitoring(false);
+    drain();
+    EXPECT_TRUE(vm->usbVolumeEvents().empty());
+    EXPECT_TRUE(vm->powerSourceEvents().empty());
+    EXPECT_TRUE(vm->lidCreakEvents().empty());
+    EXPECT_TRUE(analytics->events.empty());
+    EXPECT_TRUE(audio->plays.empty());
+}
+
+TEST_F(ThwackoViewModelTest, TheMonitorSwitchesStartAndStopTheirMonitors)
+{
+    make();
+    vm->setUsbVolumeMonitoring(true); // restarts: still one registration
+    workspace->mount("/media/stick");
+    drain();
+    EXPECT_EQ(vm->usbVolumeEvents().size(), 1u);
+    vm->setUsbVolumeMonitoring(false);
+    workspace->mount("/media/stick");
+    drain();
+    EXPECT_EQ(vm->usbVolumeEvents().size(), 1u);
+
+    vm->setPowerMonitoring(true);
+    EXPECT_EQ(powerSources->changeSourcesMade, 1); // a started monitor ignores start()
+    vm->setPowerMonitoring(false);
+    EXPECT_EQ(powerSources->changeSourcesLive, 0);
+    vm->setPowerMonitoring(false);
+    vm->setPowerMonitoring(true);
+    EXPECT_EQ(powerSources->changeSourcesMade, 2);
+
+    const int reads = lid->reads;
+    vm->setLidCreakMonitoring(true);
+    EXPECT_EQ(lid->reads, reads);
+    vm->setLidCreakMonitoring(false);
+    vm->setLidCreakMonitoring(true);
+    EXPECT_EQ(lid->reads, reads + 1); // a fresh baseline
+}
+
+struct PowerSoundCase {
+    const char* title;
+    bool sound;
+};
+
+const PowerSoundCase kPowerSounds[] = {
+    {"Adapter connected · charging", true}, {"Adapter connected", true}, {"On battery power", true},
+    {"Charging", true},                     {"Not charging (on AC)", false}, {"Not charging", false},
+};
+
+TEST(ThwackoViewModelPowerTitles, DecideTheSound)
+{
+    for (const auto& c : kPowerSounds) {
+        EXPECT_EQ(ThwackoViewModel::shouldPlaySoundForPowerEvent(c.title), c.sound) << c.title;
+    }
+}
+
+TEST_F(ThwackoViewModelTest, PowerEventsPlayOneClipPerOnePointTwoFiveSeconds)
+{
+    make();
+    vm->setVolumeScaling(true);
+    powerMonitor->onEvents({PowerSourceEvent(clock.wall, "Adapter connected", "80%")});
+    drain();
+    ASSERT_EQ(vm->powerSourceEvents().size(), 1u);
+    ASSERT_EQ(audio->plays.size(), 1u); // whether or not listening is on
+    EXPECT_EQ(audio->plays[0].url.parent_path(), dir.path() / "res/Audio/pain");
+    EXPECT_EQ(audio->plays[0].amplitude, 0.28);
+    EXPECT_TRUE(audio->plays[0].volumeScaling);
+
+    clock.advanceMonotonic(1.0);
+    powerMonitor->onEvents({PowerSourceEvent(clock.wall, "On battery power", std::nullopt)});
+    drain();
+    EXPECT_EQ(audio->plays.size(), 1u);
+
+    clock.advanceMonotonic(0.25); // 1.25 s after the last sound
+    powerMonitor->onEvents({PowerSourceEvent(clock.wall, "Adapter connected · charging", "81%"),
+                            PowerSourceEvent(clock.wall, "Charging", "81%")});
+    drain();
+    EXPECT_EQ(audio->plays.size(), 2u); // one sound for the whole list
+    ASSERT_EQ(vm->powerSourceEvents().size(), 4u);
+    EXPECT_EQ(vm->powerSourceEvents().front().title(), "Charging"); // the last of a list ends newest
+
+    clock.advanceMonotonic(5);
+    powerMonitor->onEvents({PowerSourceEvent(clock.wall, "Not charging (on AC)", "100%")});
+    drain();
+    EXPECT_EQ(audio->plays.size(), 2u);
+
+    const auto reported = analytics->named("power_source_event");
+    ASSERT_EQ(reported.size(), 5u);
+    const AnalyticsProperties second{{"title", std::string("On battery power")}, {"has_detail", false}};
+    EXPECT_EQ(reported[1].second, second);
+}
+
+TEST_F(ThwackoViewModelTest, APowerSoundWithoutClipsStillStartsItsSpacing)
+{
+    make();
+    vm->setSelectedMode(SoundPackType::custom);
+    powerMonitor->onEvents({PowerSourceEvent(clock.wall, "Charging", std::nullopt)});
+    drain();
+    EXPECT_TRUE(audio->plays.empty());
+
+    vm->setSelectedMode(SoundPackType::pain);
+    clock.advanceMonotonic(1.0);
+    powerMonitor->onEvents({PowerSourceEvent(clock.wall, "Charging", std::nullopt)});
+    drain();
+    EXPECT_TRUE(audio->plays.empty());
+
+    vm->setPowerEventSounds(false);
+    clock.advanceMonotonic(5);
+    powerMonitor->onEvents({PowerSourceEvent(clock.wall, "Charging", std::nullopt)});
+    drain();
+    EXPECT_TRUE(audio->plays.empty());
+    EXPECT_EQ(vm->powerSourceEvents().size(), 3u);
+}
+
+TEST_F(ThwackoViewModelTest, LidChangesCreakAtMostOncePerPointThreeFiveSeconds)
+{
+    make();
+    lidMonitor->onTransition(LidClamshellMonitor::LidTransition::closed);
+    drain();
+    clock.advanceMonotonic(0.5);
+    lidMonitor->onTransition(LidClamshellMonitor::LidTransition::opened);
+    drain();
+    clock.advanceMonotonic(0.3);
+    lidMonitor->onTransition(LidClamshellMonitor::LidTransition::closed);
+    drain();
+
+    ASSERT_EQ(audio->plays.size(), 2u);
+    EXPECT_EQ(audio->plays[0].url, dir.path() / "res/Audio/lid/close.mp3");
+    EXPECT_EQ(audio->plays[1].url, dir.path() / "res/Audio/lid/open.mp3");
+    EXPECT_EQ(audio->plays[1].amplitude, 0.32);
+    ASSERT_EQ(vm->lidCreakEvents().size(), 3u);
+    EXPECT_FALSE(vm->lidCreakEvents().front().opened());
+    EXPECT_EQ(analytics->named("lid_creak_event").size(), 3u);
+
+    // With the creak off the change is logged and reported, and the spacing is left alone.
+    vm->setLidCreakSounds(false);
+    clock.advanceMonotonic(0.1);
+    lidMonitor->onTransition(LidClamshellMonitor::LidTransition::opened);
+    drain();
+    vm->setLidCreakSounds(true);
+    clock.advanceMonotonic(0.3); // 0.4 s after the last attempt that played
+    lidMonitor->onTransition(LidClamshellMonitor::LidTransition::closed);
+    drain();
+    EXPECT_EQ(audio->plays.size(), 3u);
+    EXPECT_EQ(vm->lidCreakEvents().size(), 5u);
+}
+
+TEST_F(ThwackoViewModelTest, EachClearEmptiesOnlyItsOwnLog)
+{
+    make();
+    usbMonitor->onEvent(VolumeMountEvent(clock.wall, true, "V", "/media/v", true, true));
+    powerMonitor->onEvents({PowerSourceEvent(clock.wall, "Not charging", std::nullopt)});
+    lidMonitor->onTransition(LidClamshellMonitor::LidTransition::opened);
+    drain();
+    vm->clearPowerSourceLog();
+    EXPECT_TRUE(vm->powerSourceEvents().empty());
+    EXPECT_EQ(vm->usbVolumeEvents().size(), 1u);
+    EXPECT_EQ(vm->lidCreakEvents().size(), 1u);
+    vm->clearUSBVolumeLog();
+    vm->clearLidCreakLog();
+    EXPECT_TRUE(vm->usbVolumeEvents().empty());
+    EXPECT_TRUE(vm->lidCreakEvents().empty());
+}
