@@ -1,0 +1,105 @@
+// The real launcher and application library, run as a user would run them (offscreen, no sound
+// card, the recorded sensor).
+#include "platform/foundation/UserDefaults.h"
+#include "support/EventLoop.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <csignal>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using testsupport::TempDir;
+
+namespace {
+
+QProcessEnvironment appEnvironment(const TempDir& home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("ALSOFT_DRIVERS", "null");
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString((home.path() / "config").string()));
+    env.insert("XDG_CACHE_HOME", QString::fromStdString((home.path() / "cache").string()));
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(home.path().string()));
+    env.remove("THWACKO_RESOURCES");
+    return env;
+}
+
+/// Waits until the process has written `text` to its standard error; returns all it wrote.
+bool waitForError(QProcess& process, QByteArray& seen, const char* text)
+{
+    return testsupport::pumpUntil(
+        [&] {
+            seen += process.readAllStandardError();
+            return seen.contains(text) || process.state() == QProcess::NotRunning;
+        },
+        std::chrono::seconds(30)) &&
+           seen.contains(text);
+}
+
+} // namespace
+
+TEST(Launcher, RunsTheApplicationAndStopsListeningOnSigterm)
+{
+    TempDir home;
+    QProcess app;
+    app.setProcessEnvironment(appEnvironment(home));
+    app.start(THWACKO_LAUNCHER, {"--sensor", "replay", "--start-listening"});
+    ASSERT_TRUE(app.waitForStarted());
+
+    QByteArray errors;
+    ASSERT_TRUE(waitForError(app, errors, "thwacko.app: launched")) << errors.toStdString();
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return app.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+    errors += app.readAllStandardError();
+
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << errors.toStdString();
+    EXPECT_EQ(app.exitCode(), 0) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("terminating; status: Stopped")) << errors.toStdString();
+    // The onboarding flag is written back at every launch.
+    foundation::UserDefaults defaults(home.path() / "config/ThwackoApp/ThwackoApp.plist");
+    EXPECT_TRUE(defaults.object("Bonkly.hasCompletedOnboarding"));
+}
+
+TEST(Launcher, SigintQuitsCleanlyToo)
+{
+    TempDir home;
+    QProcess app;
+    app.setProcessEnvironment(appEnvironment(home));
+    app.start(THWACKO_LAUNCHER, {"--sensor", "none"});
+    QByteArray errors;
+    ASSERT_TRUE(waitForError(app, errors, "thwacko.app: launched")) << errors.toStdString();
+    ::kill(static_cast<pid_t>(app.processId()), SIGINT);
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return app.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+    EXPECT_EQ(app.exitCode(), 0);
+}
+
+TEST(Launcher, AMissingLibraryIsAClearErrorAndAFailure)
+{
+    TempDir dir;
+    const fs::path launcher = dir.path() / "ThwackoApp";
+    fs::copy_file(THWACKO_LAUNCHER, launcher);
+    QProcess app;
+    app.start(QString::fromStdString(launcher.string()), {});
+    ASSERT_TRUE(app.waitForFinished(30000));
+    const std::string errors = app.readAllStandardError().toStdString();
+    EXPECT_NE(app.exitCode(), 0);
+    EXPECT_NE(errors.find("ThwackoApp: cannot load " + (dir.path() / "ThwackoApp.debug").string()), std::string::npos)
+        << errors;
+}
+
+TEST(Launcher, FallsBackToMainAndPassesItsResultOn)
+{
+    TempDir dir;
+    const fs::path launcher = dir.path() / "ThwackoApp";
+    fs::copy_file(THWACKO_LAUNCHER, launcher);
+    fs::copy_file(FALLBACK_LIBRARY, dir.path() / "ThwackoApp.debug");
+    QProcess app;
+    app.start(QString::fromStdString(launcher.string()), {"one", "two"});
+    ASSERT_TRUE(app.waitForFinished(30000));
+    EXPECT_EQ(app.exitCode(), 43) << app.readAllStandardError().toStdString(); // 40 + argc
+}
