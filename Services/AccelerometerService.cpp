@@ -1,22 +1,8 @@
 #include "Services/AccelerometerService.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
-
-template <typename Handler> std::shared_ptr<const Handler> share(Handler handler)
-{
-    if (!handler) {
-        return nullptr;
-    }
-    return std::make_shared<const Handler>(std::move(handler));
-}
-
-template <typename Handler> Handler unshare(const std::shared_ptr<const Handler>& handler)
-{
-    return handler ? *handler : Handler();
-}
 
 /// The integer value of a property, 0 when it is missing or not an integer.
 std::int64_t integerProperty(const hid::PropertyDictionary& properties, const char* key)
@@ -70,45 +56,28 @@ AccelerometerService::~AccelerometerService()
     }
 }
 
-AccelerometerService::SampleHandler AccelerometerService::onSample() const
+template <typename Handler> Handler AccelerometerService::read(const std::shared_ptr<const Handler>& field) const
 {
     std::lock_guard lock(stateLock);
-    return unshare(sampleHandler);
+    return field ? *field : Handler();
 }
 
-void AccelerometerService::setOnSample(SampleHandler handler)
+template <typename Handler> void AccelerometerService::replace(std::shared_ptr<const Handler>& field, Handler handler)
 {
-    auto shared = share(std::move(handler));
-    std::lock_guard lock(stateLock);
-    sampleHandler.swap(shared);
-    // The old handler is destroyed after the lock is released, so its captures may call back in.
+    std::shared_ptr<const Handler> shared = handler ? std::make_shared<const Handler>(std::move(handler)) : nullptr;
+    {
+        std::lock_guard lock(stateLock);
+        field.swap(shared);
+    }
+    // The old handler is destroyed here, after the lock is released, so its captures may call back in.
 }
 
-AccelerometerService::ErrorHandler AccelerometerService::onError() const
-{
-    std::lock_guard lock(stateLock);
-    return unshare(errorHandler);
-}
-
-void AccelerometerService::setOnError(ErrorHandler handler)
-{
-    auto shared = share(std::move(handler));
-    std::lock_guard lock(stateLock);
-    errorHandler.swap(shared);
-}
-
-AccelerometerService::ReadyHandler AccelerometerService::onReady() const
-{
-    std::lock_guard lock(stateLock);
-    return unshare(readyHandler);
-}
-
-void AccelerometerService::setOnReady(ReadyHandler handler)
-{
-    auto shared = share(std::move(handler));
-    std::lock_guard lock(stateLock);
-    readyHandler.swap(shared);
-}
+AccelerometerService::SampleHandler AccelerometerService::onSample() const { return read(sampleHandler); }
+void AccelerometerService::setOnSample(SampleHandler handler) { replace(sampleHandler, std::move(handler)); }
+AccelerometerService::ErrorHandler AccelerometerService::onError() const { return read(errorHandler); }
+void AccelerometerService::setOnError(ErrorHandler handler) { replace(errorHandler, std::move(handler)); }
+AccelerometerService::ReadyHandler AccelerometerService::onReady() const { return read(readyHandler); }
+void AccelerometerService::setOnReady(ReadyHandler handler) { replace(readyHandler, std::move(handler)); }
 
 std::optional<hid::ServiceId> AccelerometerService::findSensorService() const
 {

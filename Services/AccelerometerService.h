@@ -98,6 +98,9 @@ private:
     static void reportCallback(void* context, hid::ReturnCode result, void* sender, std::uint32_t type,
                                std::uint32_t reportId, std::uint8_t* report, std::ptrdiff_t length);
 
+    template <typename Handler> Handler read(const std::shared_ptr<const Handler>& field) const;
+    template <typename Handler> void replace(std::shared_ptr<const Handler>& field, Handler handler);
+
     std::shared_ptr<hid::Backend> backend;
 
     mutable std::mutex stateLock; // guards acceptingCallbacks and the three handlers
