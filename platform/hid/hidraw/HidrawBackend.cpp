@@ -2,6 +2,7 @@
 
 #include "HidLogging.h"
 #include "MainLoopPacer.h"
+#include "ReportTarget.h"
 #include "SysfsFile.h"
 #include "platform/hid/ReportDescriptor.h"
 
@@ -68,10 +69,7 @@ public:
     void registerInputReportCallback(std::uint8_t* reportBuffer, std::size_t reportLength,
                                      InputReportCallback reportCallback, void* reportContext) override
     {
-        buffer = reportBuffer;
-        length = reportLength;
-        callback = reportCallback;
-        context = reportContext;
+        target.set(reportBuffer, reportLength, reportCallback, reportContext);
     }
 
     void scheduleWithMainLoop() override
@@ -137,9 +135,10 @@ private:
     bool readOne()
     {
         std::uint8_t scratch[256];
-        std::uint8_t* const target = (buffer && length > 0) ? buffer : scratch;
-        const std::size_t capacity = (buffer && length > 0) ? length : sizeof scratch;
-        const ssize_t n = ::read(fd, target, capacity);
+        // Without a registered buffer the report is still read, so the node does not stay readable.
+        std::uint8_t* const into = target.ready() ? target.buffer : scratch;
+        const std::size_t capacity = target.ready() ? target.length : sizeof scratch;
+        const ssize_t n = ::read(fd, into, capacity);
         if (n < 0) {
             if (errno == EINTR) {
                 return true;
@@ -153,8 +152,8 @@ private:
             fail(0); // the node hung up: a level-triggered notifier would fire forever
             return false;
         }
-        if (callback && target == buffer) {
-            callback(context, kSuccess, this, kInputReport, 0, buffer, n);
+        if (into == target.buffer) {
+            target.callback(target.context, kSuccess, this, kInputReport, 0, target.buffer, n);
         }
         return true;
     }
@@ -169,10 +168,7 @@ private:
 
     std::filesystem::path node;
     int fd = -1;
-    std::uint8_t* buffer = nullptr;
-    std::size_t length = 0;
-    InputReportCallback callback = nullptr;
-    void* context = nullptr;
+    ReportTarget target;
     std::unique_ptr<QSocketNotifier> notifier;
     bool delivering = false;
     bool failed = false;

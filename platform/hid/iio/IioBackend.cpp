@@ -2,6 +2,7 @@
 
 #include "HidLogging.h"
 #include "MainLoopPacer.h"
+#include "ReportTarget.h"
 #include "SysfsFile.h"
 #include "platform/hid/SensorReport.h"
 
@@ -142,10 +143,7 @@ public:
     void registerInputReportCallback(std::uint8_t* reportBuffer, std::size_t reportLength,
                                      InputReportCallback reportCallback, void* reportContext) override
     {
-        buffer = reportBuffer;
-        length = reportLength;
-        callback = reportCallback;
-        context = reportContext;
+        target.set(reportBuffer, reportLength, reportCallback, reportContext);
     }
 
     void scheduleWithMainLoop() override
@@ -216,13 +214,10 @@ private:
                 nextReadUs = nextReportUs + readPeriodUs;
             }
             nextReportUs += reportIntervalUs;
-            if (!callback || !buffer || length == 0) {
+            if (!target.ready()) {
                 continue;
             }
-            const SensorReport report = makeSensorReport(axes[0].units, axes[1].units, axes[2].units);
-            const std::size_t size = std::min(length, report.size());
-            std::memcpy(buffer, report.data(), size);
-            callback(context, kSuccess, this, kInputReport, 0, buffer, static_cast<std::ptrdiff_t>(size));
+            target.deliver(this, makeSensorReport(axes[0].units, axes[1].units, axes[2].units));
             if (!*stillAlive || !pacer.isRunning()) {
                 return std::nullopt; // destroyed, unscheduled or closed by the callback
             }
@@ -236,10 +231,7 @@ private:
     std::int64_t readPeriodUs = 0;
     std::int64_t nextReportUs = 0;
     std::int64_t nextReadUs = 0;
-    std::uint8_t* buffer = nullptr;
-    std::size_t length = 0;
-    InputReportCallback callback = nullptr;
-    void* context = nullptr;
+    ReportTarget target;
     bool warnedAboutRead = false;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     detail::MainLoopPacer pacer; // last: stopped and destroyed before the state it reads

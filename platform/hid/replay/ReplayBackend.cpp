@@ -2,6 +2,7 @@
 
 #include "HidLogging.h"
 #include "MainLoopPacer.h"
+#include "ReportTarget.h"
 #include "platform/hid/SensorReport.h"
 
 #include <algorithm>
@@ -32,10 +33,7 @@ public:
     void registerInputReportCallback(std::uint8_t* reportBuffer, std::size_t reportLength,
                                      InputReportCallback reportCallback, void* reportContext) override
     {
-        buffer = reportBuffer;
-        length = reportLength;
-        callback = reportCallback;
-        context = reportContext;
+        target.set(reportBuffer, reportLength, reportCallback, reportContext);
     }
 
     void scheduleWithMainLoop() override
@@ -68,13 +66,10 @@ private:
                 next = 0;
                 passStartUs += recording->durationUs;
             }
-            if (!callback || !buffer || length == 0) {
+            if (!target.ready()) {
                 continue;
             }
-            const auto bytes = recording->bytes(record);
-            const std::size_t size = std::min(length, bytes.size());
-            std::memcpy(buffer, bytes.data(), size);
-            callback(context, kSuccess, this, kInputReport, 0, buffer, static_cast<std::ptrdiff_t>(size));
+            target.deliver(this, recording->bytes(record));
             if (!*stillAlive || !pacer.isRunning()) {
                 return std::nullopt; // destroyed, unscheduled or closed by the callback
             }
@@ -86,10 +81,7 @@ private:
     std::size_t next = 0;
     std::int64_t passStartUs = 0;
     bool opened = false;
-    std::uint8_t* buffer = nullptr;
-    std::size_t length = 0;
-    InputReportCallback callback = nullptr;
-    void* context = nullptr;
+    ReportTarget target;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     detail::MainLoopPacer pacer; // last: destroyed before the state it reads
 };
