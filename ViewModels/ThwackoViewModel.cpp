@@ -197,7 +197,7 @@ std::optional<std::chrono::milliseconds> ThwackoViewModel::processingTimerInterv
 
 // Listening.
 
-std::optional<SoundPack> ThwackoViewModel::makeLoadedPackForCurrentMode() const
+std::optional<SoundPack> ThwackoViewModel::loadPackForCurrentMode() const
 {
     SoundPack pack(state.selectedMode);
     if (state.selectedMode == SoundPackType::custom) {
@@ -208,7 +208,13 @@ std::optional<SoundPack> ThwackoViewModel::makeLoadedPackForCurrentMode() const
     } else {
         pack.loadBundledFiles(bundle);
     }
-    if (pack.files().empty()) {
+    return pack;
+}
+
+std::optional<SoundPack> ThwackoViewModel::makeLoadedPackForCurrentMode() const
+{
+    auto pack = loadPackForCurrentMode();
+    if (!pack || pack->files().empty()) {
         return std::nullopt;
     }
     return pack;
@@ -246,23 +252,18 @@ void ThwackoViewModel::start()
     }
     setErrorMessage(std::nullopt);
 
-    SoundPack pack(state.selectedMode);
-    if (state.selectedMode == SoundPackType::custom) {
-        if (!state.customDirectory) {
-            setErrorMessage("Select a custom audio directory first");
-            return;
-        }
-        pack.loadCustomFiles(*state.customDirectory);
-    } else {
-        pack.loadBundledFiles(bundle);
+    const auto pack = loadPackForCurrentMode();
+    if (!pack) {
+        setErrorMessage("Select a custom audio directory first");
+        return;
     }
-    if (pack.files().empty()) {
+    if (pack->files().empty()) {
         setErrorMessage("No audio files found for " + std::string(label(state.selectedMode)) + " mode");
         return;
     }
 
     soundPack = pack;
-    tracker = std::make_unique<SlapTracker>(pack, effectiveCooldown());
+    tracker = std::make_unique<SlapTracker>(*pack, effectiveCooldown());
     detector = std::make_unique<VibrationDetector>();
 
     change(state.slapEvents, [](auto& events) { events.clear(); });
@@ -476,8 +477,8 @@ void ThwackoViewModel::playPowerEventSoundIfEnabled()
         return;
     }
     lastPowerSoundAt = now;
-    const auto pack = makeLoadedPackForCurrentMode();
-    if (!pack || pack->files().empty()) {
+    const auto pack = makeLoadedPackForCurrentMode(); // never an empty one
+    if (!pack) {
         return;
     }
     static thread_local std::mt19937 random{std::random_device{}()};

@@ -194,6 +194,9 @@ private:
     template <typename T, typename F> void change(T& field, F&& mutation);
     template <typename Event> void insertAtHead(std::vector<Event>& log, Event event);
 
+    /// A pack of the selected mode with its clips loaded (maybe none); nullopt in the custom mode
+    /// without a folder.
+    std::optional<SoundPack> loadPackForCurrentMode() const;
     void handleSample(double x, double y, double z);
     void installSensorHandlers();
     void appendUSBVolumeEvent(const VolumeMountEvent& event);
