@@ -26,7 +26,10 @@ std::optional<PrimaryUsage> parsePrimaryUsage(std::span<const std::uint8_t> desc
 {
     std::uint32_t usagePage = 0;
     std::vector<std::uint32_t> pushedPages;
-    std::optional<FirstUsage> firstUsage;
+    // A flag beside a plain value rather than an optional: GCC's -O2 flow analysis takes an
+    // optional's payload here for uninitialised.
+    bool haveUsage = false;
+    FirstUsage firstUsage;
 
     std::size_t at = 0;
     while (at < descriptor.size()) {
@@ -54,15 +57,15 @@ std::optional<PrimaryUsage> parsePrimaryUsage(std::span<const std::uint8_t> desc
         switch (type) {
         case Main:
             if (tag == kTagCollection) {
-                if (!firstUsage) {
+                if (!haveUsage) {
                     return std::nullopt;
                 }
-                if (firstUsage->extended) {
-                    return PrimaryUsage{firstUsage->value >> 16, firstUsage->value & 0xFFFF};
+                if (firstUsage.extended) {
+                    return PrimaryUsage{firstUsage.value >> 16, firstUsage.value & 0xFFFF};
                 }
-                return PrimaryUsage{usagePage, firstUsage->value};
+                return PrimaryUsage{usagePage, firstUsage.value};
             }
-            firstUsage.reset(); // every main item ends the local items before it
+            haveUsage = false; // every main item ends the local items before it
             break;
         case Global:
             if (tag == kTagUsagePage) {
@@ -75,8 +78,9 @@ std::optional<PrimaryUsage> parsePrimaryUsage(std::span<const std::uint8_t> desc
             }
             break;
         case Local:
-            if (tag == kTagUsage && !firstUsage) {
+            if (tag == kTagUsage && !haveUsage) {
                 firstUsage = FirstUsage{data, size == 4};
+                haveUsage = true;
             }
             break;
         default:
