@@ -1,5 +1,6 @@
 #include "Services/RingFloat.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 RingFloat::RingFloat(std::int64_t capacity)
@@ -22,13 +23,22 @@ void RingFloat::push(double value)
 
 std::vector<double> RingFloat::slice() const
 {
+    std::vector<double> values(static_cast<std::size_t>(count()));
+    copyTo(values);
+    return values;
+}
+
+std::size_t RingFloat::copyTo(std::span<double> out) const
+{
+    const auto held = static_cast<std::size_t>(count());
+    if (out.size() < held) {
+        throw std::length_error("RingFloat::copyTo needs room for every value held");
+    }
     const auto split = data.begin() + pos;
     if (!isFull) {
-        return std::vector<double>(data.begin(), split);
+        std::copy(data.begin(), split, out.begin());
+    } else {
+        std::copy(data.begin(), split, std::copy(split, data.end(), out.begin()));
     }
-    std::vector<double> values;
-    values.reserve(data.size());
-    values.insert(values.end(), split, data.end());
-    values.insert(values.end(), data.begin(), split);
-    return values;
+    return held;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 /// A fixed-capacity ring of doubles that keeps the most recent `capacity` values pushed into it
@@ -20,6 +22,9 @@ public:
     std::int64_t count() const { return isFull ? capacity : pos; }
     /// The values held, oldest first, as a new array of exactly count() values.
     std::vector<double> slice() const;
+    /// Copies the values held, oldest first, to the front of `out` and returns how many (count()); never
+    /// allocates. `out` must have room for count() values: throws std::length_error, writing nothing, otherwise.
+    std::size_t copyTo(std::span<double> out) const;
 
 private:
     std::vector<double> data;
