@@ -76,7 +76,12 @@ double selectNonNegative(std::span<double> a, std::size_t k)
 
 } // namespace
 
-VibrationDetector::VibrationDetector() = default;
+VibrationDetector::VibrationDetector()
+{
+    // The lazy trimming in classify() lets the store reach twice the cap just before it drops the
+    // prefix; with that room reserved, appending an event never reallocates the store.
+    eventStore.reserve(2 * maxEvents);
+}
 
 double VibrationDetector::process(double ax, double ay, double az, double tNow)
 {
@@ -128,7 +133,7 @@ double VibrationDetector::process(double ax, double ay, double az, double tNow)
     ++kurtDec_;
     if (kurtDec_ >= 10 && kurtBuf_.count() >= 50) {
         kurtDec_ = 0;
-        const std::vector<double> window = kurtBuf_.slice();
+        const std::span<const double> window(kurtScratch.data(), kurtBuf_.copyTo(kurtScratch));
         const double n = static_cast<double>(window.size());
         double sum = 0.0;
         for (double v : window) {
@@ -164,11 +169,11 @@ double VibrationDetector::process(double ax, double ay, double az, double tNow)
     return mag;
 }
 
-bool VibrationDetector::peakFires(double mag) const
+bool VibrationDetector::peakFires(double mag)
 {
     // Only the middle order statistic of each sort is used, so a selection stands in for the
     // sorts; the value at index n / 2 is the same. The window copy is reused for the deviations.
-    std::vector<double> values = peakBuf_.slice();
+    const std::span<double> values(peakScratch.data(), peakBuf_.copyTo(peakScratch));
     const std::size_t middle = values.size() / 2;
     const double median = selectNonNegative(values, middle);
     for (double& v : values) {

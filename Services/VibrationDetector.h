@@ -38,7 +38,8 @@ public:
     VibrationDetector& operator=(const VibrationDetector&) = delete;
 
     /// Feeds one sample (g) stamped `tNow` (seconds since 1970); returns its filtered magnitude in g,
-    /// 0.0 for the detector's first (priming) sample. Appends at most one event.
+    /// 0.0 for the detector's first (priming) sample. Appends at most one event. Allocates only for the
+    /// sources list of an event it makes (and, after clearEvents(), while the event storage regrows).
     /// A `tNow` that is not finite or whose whole seconds do not fit a signed 64-bit integer has no
     /// event time: such a sample still updates every trigger but makes no event and leaves the
     /// spacing reference unchanged.
@@ -83,7 +84,7 @@ private:
     static Classification severityForMask(unsigned sources, double amplitude);
     /// Builds and appends the event for a sample whose detections are the bits of `detections`.
     void classify(unsigned detections, double t, double amp);
-    bool peakFires(double mag) const;
+    bool peakFires(double mag);
 
     std::int64_t sampleCount_ = 0;
     static constexpr double hpAlpha = 0.95;
@@ -102,9 +103,14 @@ private:
     double cusumMu_ = 0.0;
     static constexpr double cusumK = 0.0005;
     static constexpr double cusumH = 0.01;
-    RingFloat kurtBuf_{100};
+    static constexpr std::size_t kurtWindow = 100;
+    static constexpr std::size_t peakWindow = 200;
+    RingFloat kurtBuf_{kurtWindow};
     double kurtosis_ = 3.0;
-    RingFloat peakBuf_{200};
+    RingFloat peakBuf_{peakWindow};
+    // Fixed room for the window statistics, so that evaluating them never allocates.
+    std::array<double, kurtWindow> kurtScratch{};
+    std::array<double, peakWindow> peakScratch{};
     // The live events are eventStore[eventStart...]; the dropped prefix is erased in one go once it
     // reaches maxEvents, so keeping the cap costs one element move per event.
     std::vector<VibrationEvent> eventStore;
