@@ -1,6 +1,7 @@
 #include "ViewModels/ThwackoViewModel.h"
 
 #include "Services/Analytics.h"
+#include "Services/AudioPlayerService.h"
 #include "platform/foundation/MainQueue.h"
 
 #include <QLoggingCategory>

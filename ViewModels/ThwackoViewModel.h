@@ -6,7 +6,6 @@
 #include "Models/SoundPack.h"
 #include "Models/SoundPackType.h"
 #include "Services/AccelerometerService.h"
-#include "Services/AudioPlayerService.h"
 #include "Services/ClipPlayer.h"
 #include "Services/LidClamshellMonitor.h"
 #include "Services/PowerSourceMonitor.h"
