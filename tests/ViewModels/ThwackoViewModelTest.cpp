@@ -2,9 +2,9 @@
 
 #include "Services/Analytics.h"
 #include "platform/qt/QtMainQueue.h"
-#include "platform/workspace/Workspace.h"
 #include "support/EventLoop.h"
 #include "support/FakeHid.h"
+#include "support/FakeSystemMonitors.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,9 @@
 using foundation::Date;
 using testsupport::FakeHidBackend;
 using testsupport::FakeHidService;
+using testsupport::FakeLidRegistry;
+using testsupport::FakePowerSources;
+using testsupport::FakeWorkspace;
 using testsupport::TempDir;
 using Sample = ThwackoViewModel::Sample;
 
@@ -77,52 +80,6 @@ public:
         std::vector<std::pair<std::string, AnalyticsProperties>> out;
         std::copy_if(events.begin(), events.end(), std::back_inserter(out), [&](auto& e) { return e.first == name; });
         return out;
-    }
-};
-
-class FakeWorkspace final : public workspace::Workspace {
-public:
-    foundation::NotificationCenter center;
-    workspace::VolumeResourceValues values{true, true, std::string("STICK")};
-
-    foundation::NotificationCenter& notificationCenter() override { return center; }
-    std::optional<workspace::VolumeResourceValues> resourceValues(const std::filesystem::path&) override
-    {
-        return values;
-    }
-    void mount(const std::filesystem::path& path)
-    {
-        center.post(foundation::Notification{workspace::kDidMountNotification, {{workspace::kVolumeURLKey, path}}});
-    }
-};
-
-class FakePowerSources final : public power::PowerSources {
-public:
-    int changeSourcesMade = 0;
-    int changeSourcesLive = 0;
-
-    std::optional<power::Snapshot> copyPowerSources() override { return std::nullopt; }
-    std::unique_ptr<power::ChangeSource> createChangeSource(std::function<void()>) override
-    {
-        ++changeSourcesMade;
-        return std::make_unique<Source>(*this);
-    }
-
-private:
-    struct Source final : power::ChangeSource {
-        explicit Source(FakePowerSources& owner) : owner(owner) { ++owner.changeSourcesLive; }
-        ~Source() override { --owner.changeSourcesLive; }
-        FakePowerSources& owner;
-    };
-};
-
-class FakeLidRegistry final : public registry::LidRegistry {
-public:
-    int reads = 0;
-    std::optional<registry::PropertyValue> clamshellState() override
-    {
-        ++reads;
-        return false;
     }
 };
 
@@ -271,7 +228,7 @@ TEST_F(ThwackoViewModelTest, FirstLaunchWritesTheOnboardingFlagAndStartsTheMonit
     make();
     EXPECT_FALSE(vm->hasCompletedOnboarding());
     EXPECT_EQ(defaults->object("Bonkly.hasCompletedOnboarding"), foundation::PlistValue(false));
-    EXPECT_EQ(powerSources->changeSourcesLive, 1);
+    EXPECT_EQ(powerSources->liveChangeSources(), 1);
     EXPECT_EQ(lid->reads, 1); // the lid monitor's baseline
     EXPECT_EQ(vm->statusMessage(), "Ready");
     EXPECT_FALSE(vm->errorMessage());
@@ -709,22 +666,26 @@ TEST_F(ThwackoViewModelTest, ReportsArrivingAfterTheirSwitchWentOffAreDropped)
 TEST_F(ThwackoViewModelTest, TheMonitorSwitchesStartAndStopTheirMonitors)
 {
     make();
+    workspace->values["/media/stick"] = {true, true, std::string("STICK")};
     vm->setUsbVolumeMonitoring(true); // restarts: still one registration
-    workspace->mount("/media/stick");
+    workspace->post("/media/stick", true);
     drain();
     EXPECT_EQ(vm->usbVolumeEvents().size(), 1u);
     vm->setUsbVolumeMonitoring(false);
-    workspace->mount("/media/stick");
+    workspace->post("/media/stick", true);
     drain();
     EXPECT_EQ(vm->usbVolumeEvents().size(), 1u);
 
-    vm->setPowerMonitoring(true);
-    EXPECT_EQ(powerSources->changeSourcesMade, 1); // a started monitor ignores start()
+    const int snapshots = powerSources->snapshotsTaken;
+    vm->setPowerMonitoring(true); // a started monitor ignores start()
+    EXPECT_EQ(powerSources->liveChangeSources(), 1);
+    EXPECT_EQ(powerSources->snapshotsTaken, snapshots);
     vm->setPowerMonitoring(false);
-    EXPECT_EQ(powerSources->changeSourcesLive, 0);
+    EXPECT_EQ(powerSources->liveChangeSources(), 0);
     vm->setPowerMonitoring(false);
     vm->setPowerMonitoring(true);
-    EXPECT_EQ(powerSources->changeSourcesMade, 2);
+    EXPECT_EQ(powerSources->liveChangeSources(), 1);
+    EXPECT_EQ(powerSources->snapshotsTaken, snapshots + 1); // a fresh baseline
 
     const int reads = lid->reads;
     vm->setLidCreakMonitoring(true);
