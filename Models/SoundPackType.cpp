@@ -21,17 +21,11 @@ constexpr std::array<TypeInfo, 5> typeTable{{
     {SoundPackType::custom, "custom", "Custom", "folder.fill", PlayMode::random, "Your own MP3 files"},
 }};
 
-const TypeInfo& info(SoundPackType type)
-{
-    return typeTable[static_cast<std::size_t>(type)];
-}
+const TypeInfo& info(SoundPackType type) { return typeTable[static_cast<std::size_t>(type)]; }
 
 } // namespace
 
-std::string_view rawValue(PlayMode mode)
-{
-    return mode == PlayMode::escalation ? "escalation" : "random";
-}
+std::string_view rawValue(PlayMode mode) { return mode == PlayMode::escalation ? "escalation" : "random"; }
 
 template <> std::optional<PlayMode> fromRawValue<PlayMode>(std::string_view raw)
 {
@@ -43,35 +37,17 @@ template <> std::optional<PlayMode> fromRawValue<PlayMode>(std::string_view raw)
     return std::nullopt;
 }
 
-std::string_view rawValue(SoundPackType type)
-{
-    return info(type).raw;
-}
+std::string_view rawValue(SoundPackType type) { return info(type).raw; }
 
-std::string_view id(SoundPackType type)
-{
-    return info(type).raw;
-}
+std::string_view id(SoundPackType type) { return info(type).raw; }
 
-std::string_view label(SoundPackType type)
-{
-    return info(type).label;
-}
+std::string_view label(SoundPackType type) { return info(type).label; }
 
-std::string_view icon(SoundPackType type)
-{
-    return info(type).icon;
-}
+std::string_view icon(SoundPackType type) { return info(type).icon; }
 
-std::string_view description(SoundPackType type)
-{
-    return info(type).description;
-}
+std::string_view description(SoundPackType type) { return info(type).description; }
 
-PlayMode playMode(SoundPackType type)
-{
-    return info(type).playMode;
-}
+PlayMode playMode(SoundPackType type) { return info(type).playMode; }
 
 template <> std::optional<SoundPackType> fromRawValue<SoundPackType>(std::string_view raw)
 {

@@ -98,10 +98,7 @@ std::optional<hid::ServiceId> AccelerometerService::findSensorService() const
     return std::nullopt;
 }
 
-bool AccelerometerService::isAvailable() const
-{
-    return findSensorService().has_value();
-}
+bool AccelerometerService::isAvailable() const { return findSensorService().has_value(); }
 
 AccelerometerService::OpenOutcome AccelerometerService::findAndOpenDevice()
 {
@@ -187,10 +184,9 @@ void AccelerometerService::disableCallbacks()
 
 double AccelerometerService::decodeAxis(const std::uint8_t* report, std::size_t offset)
 {
-    const std::uint32_t bits = static_cast<std::uint32_t>(report[offset]) |
-                               static_cast<std::uint32_t>(report[offset + 1]) << 8 |
-                               static_cast<std::uint32_t>(report[offset + 2]) << 16 |
-                               static_cast<std::uint32_t>(report[offset + 3]) << 24;
+    const std::uint32_t bits =
+        static_cast<std::uint32_t>(report[offset]) | static_cast<std::uint32_t>(report[offset + 1]) << 8 |
+        static_cast<std::uint32_t>(report[offset + 2]) << 16 | static_cast<std::uint32_t>(report[offset + 3]) << 24;
     return static_cast<double>(static_cast<std::int32_t>(bits)) / accelScale;
 }
 

@@ -28,7 +28,10 @@ public:
     std::string errorDescription() const;
 
 private:
-    explicit AccelerometerError(std::variant<DeviceNotFound, CannotOpen> v) : value(v) {}
+    explicit AccelerometerError(std::variant<DeviceNotFound, CannotOpen> v)
+        : value(v)
+    {
+    }
     std::variant<DeviceNotFound, CannotOpen> value;
 };
 

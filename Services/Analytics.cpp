@@ -53,10 +53,7 @@ void Analytics::track(const std::string& event, const AnalyticsProperties& prope
     state().client->track(event, properties);
 }
 
-bool Analytics::isEnabled()
-{
-    return state().isEnabled;
-}
+bool Analytics::isEnabled() { return state().isEnabled; }
 
 std::shared_ptr<AnalyticsClient> Analytics::setClient(std::shared_ptr<AnalyticsClient> client)
 {

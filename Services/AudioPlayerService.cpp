@@ -103,10 +103,7 @@ void AudioPlayerService::play(const std::filesystem::path& fileURL, double ampli
     });
 }
 
-void AudioPlayerService::stopAll()
-{
-    state->stopAll();
-}
+void AudioPlayerService::stopAll() { state->stopAll(); }
 
 double AudioPlayerService::amplitudeToVolume(double amplitude)
 {
@@ -119,25 +116,13 @@ double AudioPlayerService::amplitudeToVolume(double amplitude)
     return 0.125 + 0.875 * std::log(1.0 + 99.0 * (amplitude - 0.05) / 0.75) / std::log(100.0);
 }
 
-void AudioPlayerService::setVolumeScaling(bool on)
-{
-    state->volumeScaling.store(on);
-}
+void AudioPlayerService::setVolumeScaling(bool on) { state->volumeScaling.store(on); }
 
-bool AudioPlayerService::volumeScaling() const
-{
-    return state->volumeScaling.load();
-}
+bool AudioPlayerService::volumeScaling() const { return state->volumeScaling.load(); }
 
-void AudioPlayerService::setSpeedRatio(double ratio)
-{
-    state->speedRatio.store(ratio);
-}
+void AudioPlayerService::setSpeedRatio(double ratio) { state->speedRatio.store(ratio); }
 
-double AudioPlayerService::speedRatio() const
-{
-    return state->speedRatio.load();
-}
+double AudioPlayerService::speedRatio() const { return state->speedRatio.load(); }
 
 std::size_t AudioPlayerService::activePlayerCount() const
 {

@@ -14,10 +14,7 @@ LidClamshellMonitor::LidClamshellMonitor(std::shared_ptr<registry::LidRegistry> 
     });
 }
 
-LidClamshellMonitor::~LidClamshellMonitor()
-{
-    stop();
-}
+LidClamshellMonitor::~LidClamshellMonitor() { stop(); }
 
 void LidClamshellMonitor::start()
 {

@@ -27,10 +27,7 @@ PowerSourceMonitor::PowerSourceMonitor(std::shared_ptr<power::PowerSources> powe
 {
 }
 
-PowerSourceMonitor::~PowerSourceMonitor()
-{
-    stop();
-}
+PowerSourceMonitor::~PowerSourceMonitor() { stop(); }
 
 std::optional<std::string> PowerSourceMonitor::BatteryPowerState::percentLabel() const
 {

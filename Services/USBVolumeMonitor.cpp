@@ -23,10 +23,7 @@ USBVolumeMonitor::USBVolumeMonitor(std::shared_ptr<workspace::Workspace> workspa
 {
 }
 
-USBVolumeMonitor::~USBVolumeMonitor()
-{
-    stop();
-}
+USBVolumeMonitor::~USBVolumeMonitor() { stop(); }
 
 void USBVolumeMonitor::start()
 {

@@ -12,15 +12,9 @@ namespace {
 constexpr std::array<std::string_view, 4> sourceNames{"STA/LTA", "CUSUM", "KURTOSIS", "PEAK"};
 
 // Whole seconds of `t` fit a signed 64-bit integer exactly when -2^63 <= t < 2^63 (false for NaN).
-bool hasEventTime(double t)
-{
-    return t >= -0x1p63 && t < 0x1p63;
-}
+bool hasEventTime(double t) { return t >= -0x1p63 && t < 0x1p63; }
 
-std::uint64_t orderKey(double v)
-{
-    return std::bit_cast<std::uint64_t>(v);
-}
+std::uint64_t orderKey(double v) { return std::bit_cast<std::uint64_t>(v); }
 
 // Moves the elements of a[lo, hi) whose key is below `pivot` (or equal to it, with orEqual) to the
 // front and returns where the rest starts. No branch depends on the data.

@@ -73,12 +73,12 @@ ThwackoViewModel::ThwackoViewModel(Dependencies deps, QObject* parent)
     }
 
     QPointer<ThwackoViewModel> weakSelf(this);
-    terminationObserver =
-        notificationCenter.addObserver(foundation::kApplicationWillTerminate, [weakSelf](const foundation::Notification&) {
-            if (weakSelf) {
-                weakSelf->stop();
-            }
-        });
+    terminationObserver = notificationCenter.addObserver(foundation::kApplicationWillTerminate,
+                                                         [weakSelf](const foundation::Notification&) {
+        if (weakSelf) {
+            weakSelf->stop();
+        }
+    });
 }
 
 ThwackoViewModel::~ThwackoViewModel()
@@ -132,7 +132,10 @@ void ThwackoViewModel::setSelectedMode(SoundPackType value) { publish(state.sele
 void ThwackoViewModel::setTotalSlaps(std::int64_t value) { publish(state.totalSlaps, value); }
 void ThwackoViewModel::setLastAmplitude(double value) { publish(state.lastAmplitude, value); }
 void ThwackoViewModel::setStatusMessage(std::string value) { publish(state.statusMessage, std::move(value)); }
-void ThwackoViewModel::setErrorMessage(std::optional<std::string> value) { publish(state.errorMessage, std::move(value)); }
+void ThwackoViewModel::setErrorMessage(std::optional<std::string> value)
+{
+    publish(state.errorMessage, std::move(value));
+}
 void ThwackoViewModel::setMinAmplitude(double value) { publish(state.minAmplitude, value); }
 void ThwackoViewModel::setCooldownMs(int value) { publish(state.cooldownMs, value); }
 void ThwackoViewModel::setVolumeScaling(bool value) { publish(state.volumeScaling, value); }
@@ -183,10 +186,7 @@ double ThwackoViewModel::effectiveMinAmplitude() const
     return state.fastMode && state.minAmplitude > 0.18 ? 0.18 : state.minAmplitude;
 }
 
-double ThwackoViewModel::effectivePollInterval() const
-{
-    return state.fastMode ? 0.004 : 0.01;
-}
+double ThwackoViewModel::effectivePollInterval() const { return state.fastMode ? 0.004 : 0.01; }
 
 std::optional<std::chrono::milliseconds> ThwackoViewModel::processingTimerInterval() const
 {
@@ -289,9 +289,8 @@ void ThwackoViewModel::start()
     processingTimer = new QTimer(this);
     processingTimer->setTimerType(Qt::PreciseTimer);
     processingTimer->setInterval(static_cast<int>(std::lround(effectivePollInterval() * 1000)));
-    connect(processingTimer, &QTimer::timeout, this, [this] {
-        postToMain([](ThwackoViewModel& self) { self.processSamples(); });
-    });
+    connect(processingTimer, &QTimer::timeout, this,
+            [this] { postToMain([](ThwackoViewModel& self) { self.processSamples(); }); });
     processingTimer->start();
 }
 
@@ -434,9 +433,9 @@ void ThwackoViewModel::appendUSBVolumeEvent(const VolumeMountEvent& event)
         return;
     }
     insertAtHead(state.usbVolumeEvents, event);
-    Analytics::track("usb_volume_event", {{"mounted", event.mounted()},
-                                          {"removable", event.isRemovable()},
-                                          {"ejectable", event.isEjectable()}});
+    Analytics::track(
+        "usb_volume_event",
+        {{"mounted", event.mounted()}, {"removable", event.isRemovable()}, {"ejectable", event.isEjectable()}});
 }
 
 void ThwackoViewModel::appendPowerSourceEvents(const std::vector<PowerSourceEvent>& events)
@@ -458,8 +457,7 @@ void ThwackoViewModel::appendPowerSourceEvents(const std::vector<PowerSourceEven
         playPowerEventSoundIfEnabled();
     }
     for (const auto& event : events) {
-        Analytics::track("power_source_event",
-                         {{"title", event.title()}, {"has_detail", event.detail().has_value()}});
+        Analytics::track("power_source_event", {{"title", event.title()}, {"has_detail", event.detail().has_value()}});
     }
 }
 

@@ -45,7 +45,7 @@ class ThwackoViewModel final : public QObject {
 public:
     /// The answer of the folder chooser.
     struct FolderChoice {
-        bool accepted = false;                        ///< the user confirmed
+        bool accepted = false;                       ///< the user confirmed
         std::optional<std::filesystem::path> folder; ///< the chosen folder, if any
     };
     /// Runs a modal chooser for single folders that shows `message`.
@@ -231,8 +231,8 @@ private:
     std::optional<foundation::MonotonicTime> lastYellTime;
     double sessionStartWall = 0;                       // seconds since 1970 at start()
     foundation::MonotonicTime sessionStartMonotonic{}; // the same instant on the monotonic clock
-    std::vector<Sample> sampleBuffer; // guarded by sampleLock
-    std::vector<Sample> batch;        // the tick's working copy; keeps its capacity between ticks
+    std::vector<Sample> sampleBuffer;                  // guarded by sampleLock
+    std::vector<Sample> batch;                         // the tick's working copy; keeps its capacity between ticks
     std::mutex sampleLock;
     QTimer* processingTimer = nullptr;
     std::optional<foundation::NotificationCenter::Token> terminationObserver;

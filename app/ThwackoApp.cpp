@@ -106,7 +106,8 @@ int ThwackoApp::main(int argc, char** argv)
     quitOnTerminationSignals(app);
 
     ThwackoApp application;
-    QApplication::setQuitOnLastWindowClosed(application.appDelegate().applicationShouldTerminateAfterLastWindowClosed());
+    QApplication::setQuitOnLastWindowClosed(
+        application.appDelegate().applicationShouldTerminateAfterLastWindowClosed());
     ThwackoViewModel& viewModel = application.viewModel();
 
     auto& center = foundation::NotificationCenter::defaultCenter();
@@ -114,9 +115,8 @@ int ThwackoApp::main(int argc, char** argv)
     const auto terminationLog = center.addObserver(foundation::kApplicationWillTerminate, [&viewModel](const auto&) {
         qCInfo(lcApp).noquote() << "terminating; status:" << QString::fromStdString(viewModel.statusMessage());
     });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&center] {
-        center.post(foundation::kApplicationWillTerminate);
-    });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit,
+                     [&center] { center.post(foundation::kApplicationWillTerminate); });
 
     QTimer::singleShot(0, &app, [&] {
         application.appDelegate().applicationDidFinishLaunching();

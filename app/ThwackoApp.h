@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/AppDelegate.h"
 #include "ViewModels/ThwackoViewModel.h"
+#include "app/AppDelegate.h"
 
 #include <memory>
 

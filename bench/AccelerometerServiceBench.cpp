@@ -28,15 +28,9 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
+void operator delete(void* p) noexcept { std::free(p); }
 
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -49,8 +43,8 @@ std::vector<std::array<std::uint8_t, 22>> realisticReports()
     for (int i = 0; i < 1000; ++i) {
         const double t = i / 1000.0;
         const double knock = t > 0.5 ? 0.3 * std::exp(-(t - 0.5) * 40) * std::sin(2 * M_PI * 30 * (t - 0.5)) : 0;
-        reports.push_back(testsupport::sensorReportG(0.02 + noise(random), -0.01 + noise(random),
-                                                     -1.0 + knock + noise(random)));
+        reports.push_back(
+            testsupport::sensorReportG(0.02 + noise(random), -0.01 + noise(random), -1.0 + knock + noise(random)));
     }
     return reports;
 }

@@ -220,10 +220,7 @@ RunResult runMode(const Mode& mode, int knocks, const foundation::Bundle& bundle
     return result;
 }
 
-double ms(SteadyClock::duration d)
-{
-    return std::chrono::duration<double, std::milli>(d).count();
-}
+double ms(SteadyClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 /// Nearest-rank percentile of sorted values.
 double percentile(const std::vector<double>& sorted, double p)

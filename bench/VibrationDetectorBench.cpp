@@ -33,54 +33,18 @@ void* countedAlloc(std::size_t size, std::size_t alignment)
 
 } // namespace
 
-void* operator new(std::size_t size)
-{
-    return countedAlloc(size, 0);
-}
-void* operator new[](std::size_t size)
-{
-    return countedAlloc(size, 0);
-}
-void* operator new(std::size_t size, std::align_val_t al)
-{
-    return countedAlloc(size, static_cast<std::size_t>(al));
-}
-void* operator new[](std::size_t size, std::align_val_t al)
-{
-    return countedAlloc(size, static_cast<std::size_t>(al));
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
-{
-    std::free(p);
-}
+void* operator new(std::size_t size) { return countedAlloc(size, 0); }
+void* operator new[](std::size_t size) { return countedAlloc(size, 0); }
+void* operator new(std::size_t size, std::align_val_t al) { return countedAlloc(size, static_cast<std::size_t>(al)); }
+void* operator new[](std::size_t size, std::align_val_t al) { return countedAlloc(size, static_cast<std::size_t>(al)); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 
 namespace {
 

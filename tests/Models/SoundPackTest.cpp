@@ -35,10 +35,7 @@ struct InitRow {
     PlayMode mode;
     bool isCustom;
 };
-void PrintTo(const InitRow& row, std::ostream* os)
-{
-    *os << rawValue(row.type);
-}
+void PrintTo(const InitRow& row, std::ostream* os) { *os << rawValue(row.type); }
 
 class SoundPackInit : public ::testing::TestWithParam<InitRow> {};
 
@@ -62,10 +59,7 @@ INSTANTIATE_TEST_SUITE_P(All, SoundPackInit,
 // Both loaders apply the same clip rule to a folder's entries.
 enum class Loader { bundled, custom };
 
-void PrintTo(Loader loader, std::ostream* os)
-{
-    *os << (loader == Loader::bundled ? "bundled" : "custom");
-}
+void PrintTo(Loader loader, std::ostream* os) { *os << (loader == Loader::bundled ? "bundled" : "custom"); }
 
 class SoundPackClipRule : public ::testing::TestWithParam<Loader> {};
 
@@ -112,10 +106,7 @@ struct BundledCase {
     std::function<void(const TempDir&)> prepare; // resources are at <dir>/res
     const char* line;                            // {res} stands for the resource folder
 };
-void PrintTo(const BundledCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const BundledCase& c, std::ostream* os) { *os << c.name; }
 
 class SoundPackBundledFailure : public ::testing::TestWithParam<BundledCase> {};
 
@@ -134,20 +125,21 @@ TEST_P(SoundPackBundledFailure, WritesOneLineAndLeavesNoFiles)
     EXPECT_TRUE(pack.files().empty());
 }
 
-const BundledCase bundledCases[] = {
-    {"NoResourceFolder", false, [](const TempDir&) {}, "Bundled audio: could not locate Audio/pain in /some/app\n"},
-    {"FolderMissing", true, [](const TempDir& d) { d.mkdir("res/Audio/halo"); },
-     "Bundled audio: not a directory: {res}/Audio/pain\n"},
-    {"FolderIsAFile", true, [](const TempDir& d) { d.write("res/Audio/pain", "x"); },
-     "Bundled audio: not a directory: {res}/Audio/pain\n"},
-    {"FolderEmpty", true, [](const TempDir& d) { d.mkdir("res/Audio/pain"); },
-     "Bundled audio: no .mp3 files in {res}/Audio/pain\n"},
-    {"FolderWithoutClips", true,
-     [](const TempDir& d) {
-         d.write("res/Audio/pain/a.wav", "x");
-         d.write("res/Audio/pain/.b.mp3", "x");
-     },
-     "Bundled audio: no .mp3 files in {res}/Audio/pain\n"},
+const BundledCase bundledCases[] =
+    {
+        {"NoResourceFolder", false, [](const TempDir&) {}, "Bundled audio: could not locate Audio/pain in /some/app\n"},
+        {"FolderMissing", true, [](const TempDir& d) { d.mkdir("res/Audio/halo"); },
+         "Bundled audio: not a directory: {res}/Audio/pain\n"},
+        {"FolderIsAFile", true, [](const TempDir& d) { d.write("res/Audio/pain", "x"); },
+         "Bundled audio: not a directory: {res}/Audio/pain\n"},
+        {"FolderEmpty", true, [](const TempDir& d) { d.mkdir("res/Audio/pain"); },
+         "Bundled audio: no .mp3 files in {res}/Audio/pain\n"},
+        {"FolderWithoutClips", true,
+         [](const TempDir& d) {
+    d.write("res/Audio/pain/a.wav", "x");
+    d.write("res/Audio/pain/.b.mp3", "x");
+         },
+         "Bundled audio: no .mp3 files in {res}/Audio/pain\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(All, SoundPackBundledFailure, ::testing::ValuesIn(bundledCases),
@@ -198,10 +190,7 @@ struct LidCase {
     bool fileExists;
     const char* expected; // below the resource folder
 };
-void PrintTo(const LidCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const LidCase& c, std::ostream* os) { *os << c.name; }
 
 class LidCreakUrl : public ::testing::TestWithParam<LidCase> {};
 

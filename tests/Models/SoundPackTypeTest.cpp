@@ -15,10 +15,7 @@ struct TypeRow {
     PlayMode playMode;
     const char* description;
 };
-void PrintTo(const TypeRow& row, std::ostream* os)
-{
-    *os << row.raw;
-}
+void PrintTo(const TypeRow& row, std::ostream* os) { *os << row.raw; }
 
 const TypeRow typeRows[] = {
     {SoundPackType::pain, "pain", "Pain", "hand.raised.fill", PlayMode::random,

@@ -232,10 +232,16 @@ const StartFailureCase kStartFailures[] = {
     {"UsageAsText", {{1, usage(std::int64_t{0xFF00}, std::string("3")), false, 0}}, hid::kSuccess, kNotFound, {}},
     {"OtherUsagePage", {{1, usage(std::int64_t{0xFF01}, std::int64_t{3}), false, 0}}, hid::kSuccess, kNotFound, {}},
     {"PropertiesUnreadable", {{1, std::nullopt, false, 0}}, hid::kSuccess, kNotFound, {}},
-    {"CreateFailsLaterServicesNotTried", {failing(1, true, 0), FakeHidService::sensor(2)}, hid::kSuccess, kNotFound,
+    {"CreateFailsLaterServicesNotTried",
+     {failing(1, true, 0), FakeHidService::sensor(2)},
+     hid::kSuccess,
+     kNotFound,
      {1}},
-    {"OpenFails", {failing(1, false, -1), FakeHidService::sensor(2)}, hid::kSuccess,
-     "Cannot open accelerometer (code: 0xffffffff).", {1}},
+    {"OpenFails",
+     {failing(1, false, -1), FakeHidService::sensor(2)},
+     hid::kSuccess,
+     "Cannot open accelerometer (code: 0xffffffff).",
+     {1}},
 };
 
 class AccelerometerStartFailure : public ::testing::TestWithParam<StartFailureCase> {};

@@ -16,10 +16,7 @@ struct RingCase {
     std::vector<double> pushed;
     std::vector<double> expected; // slice(), oldest first
 };
-void PrintTo(const RingCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const RingCase& c, std::ostream* os) { *os << c.name; }
 
 class RingFloatContents : public ::testing::TestWithParam<RingCase> {};
 

@@ -11,10 +11,7 @@
 #include <vector>
 
 // Names the rows of tables over sound modes.
-void PrintTo(SoundPackType type, std::ostream* os)
-{
-    *os << rawValue(type);
-}
+void PrintTo(SoundPackType type, std::ostream* os) { *os << rawValue(type); }
 
 namespace {
 

@@ -50,10 +50,7 @@ private:
 };
 
 // Small positive magnitudes around 2 mg that never repeat in a short run.
-double baseline(int k)
-{
-    return 0.002 + 0.0001 * static_cast<double>((k * 37) % 11);
-}
+double baseline(int k) { return 0.002 + 0.0001 * static_cast<double>((k * 37) % 11); }
 
 const VibrationEvent* eventAt(const VibrationDetector& detector, std::int64_t sample)
 {
@@ -173,10 +170,7 @@ struct PeakScheduleCase {
     std::int64_t spikeAt;
     bool expectPeak;
 };
-void PrintTo(const PeakScheduleCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const PeakScheduleCase& c, std::ostream* os) { *os << c.name; }
 
 class VibrationDetectorPeakSchedule : public TestWithParam<PeakScheduleCase> {};
 
@@ -210,10 +204,7 @@ struct PeakMedianCase {
     double high;
     bool expectPeak;
 };
-void PrintTo(const PeakMedianCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const PeakMedianCase& c, std::ostream* os) { *os << c.name; }
 
 class VibrationDetectorPeakMedian : public TestWithParam<PeakMedianCase> {};
 
@@ -321,10 +312,7 @@ struct UnstampableCase {
     const char* name;
     double tNow;
 };
-void PrintTo(const UnstampableCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const UnstampableCase& c, std::ostream* os) { *os << c.name; }
 
 class VibrationDetectorUnstampable : public TestWithParam<UnstampableCase> {};
 
@@ -609,10 +597,7 @@ struct ClassifyCase {
     const char* symbol;
     const char* label;
 };
-void PrintTo(const ClassifyCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const ClassifyCase& c, std::ostream* os) { *os << c.name; }
 
 class VibrationDetectorClassify : public TestWithParam<ClassifyCase> {};
 

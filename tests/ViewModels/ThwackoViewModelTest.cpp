@@ -39,8 +39,8 @@ public:
     }
     void advanceMonotonic(double seconds)
     {
-        monotonic += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(seconds));
+        monotonic +=
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
     }
 };
 
@@ -553,9 +553,8 @@ TEST_F(ThwackoViewModelTest, SamplesAreStampedBackwardsFromTheTickAtOneHundredPe
 
     const auto events = vm->currentDetector().events();
     ASSERT_FALSE(events.empty());
-    const auto strongest = std::max_element(events.begin(), events.end(), [](const auto& a, const auto& b) {
-        return a.amplitude() < b.amplitude();
-    });
+    const auto strongest = std::max_element(events.begin(), events.end(),
+                                            [](const auto& a, const auto& b) { return a.amplitude() < b.amplitude(); });
     EXPECT_NEAR(strongest->time().timeIntervalSince1970(), clock.wall.timeIntervalSince1970() - 0.02, 1e-6);
 }
 
@@ -701,8 +700,8 @@ struct PowerSoundCase {
 };
 
 const PowerSoundCase kPowerSounds[] = {
-    {"Adapter connected · charging", true}, {"Adapter connected", true}, {"On battery power", true},
-    {"Charging", true},                     {"Not charging (on AC)", false}, {"Not charging", false},
+    {"Adapter connected · charging", true}, {"Adapter connected", true}, {"On battery power", true}, {"Charging", true},
+    {"Not charging (on AC)", false},        {"Not charging", false},
 };
 
 TEST(ThwackoViewModelPowerTitles, DecideTheSound)

@@ -31,8 +31,9 @@ const LaunchCase kLaunchCases[] = {
     {"Both", "<key>CFBundleShortVersionString</key><string>1.2</string><key>CFBundleVersion</key><string>7</string>",
      "1.2", "7"},
     {"NoBuild", "<key>CFBundleShortVersionString</key><string>1.2</string>", "1.2", ""},
-    {"BuildNotAString", "<key>CFBundleShortVersionString</key><string>1.2</string><key>CFBundleVersion</key>"
-                        "<integer>7</integer>",
+    {"BuildNotAString",
+     "<key>CFBundleShortVersionString</key><string>1.2</string><key>CFBundleVersion</key>"
+     "<integer>7</integer>",
      "1.2", ""},
     {"NoDictionary", nullptr, "", ""},
 };

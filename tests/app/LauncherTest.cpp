@@ -33,12 +33,12 @@ QProcessEnvironment appEnvironment(const TempDir& home)
 bool waitForError(QProcess& process, QByteArray& seen, const char* text)
 {
     return testsupport::pumpUntil(
-        [&] {
-            seen += process.readAllStandardError();
-            return seen.contains(text) || process.state() == QProcess::NotRunning;
-        },
-        std::chrono::seconds(30)) &&
-           seen.contains(text);
+               [&] {
+        seen += process.readAllStandardError();
+        return seen.contains(text) || process.state() == QProcess::NotRunning;
+               },
+               std::chrono::seconds(30)) &&
+        seen.contains(text);
 }
 
 } // namespace

@@ -91,10 +91,7 @@ Clip decode(const fs::path& file, std::string& error)
     return clip;
 }
 
-fs::path audioDir()
-{
-    return testsupport::sourceDir() / "resources" / "Audio";
-}
+fs::path audioDir() { return testsupport::sourceDir() / "resources" / "Audio"; }
 
 // The ".mp3" entries of a folder in the order the packs use: by name, byte for byte.
 std::vector<fs::path> clipsIn(const fs::path& folder)
@@ -127,10 +124,7 @@ struct ModeRow {
     bool escalates;
 };
 
-void PrintTo(const ModeRow& row, std::ostream* os)
-{
-    *os << row.name;
-}
+void PrintTo(const ModeRow& row, std::ostream* os) { *os << row.name; }
 
 class BundledMode : public testing::TestWithParam<ModeRow> {};
 

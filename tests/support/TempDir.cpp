@@ -48,14 +48,8 @@ static fs::path fromEnvironment(const char* name)
     return value;
 }
 
-fs::path sourceDir()
-{
-    return fromEnvironment("THWACKO_SOURCE_DIR");
-}
+fs::path sourceDir() { return fromEnvironment("THWACKO_SOURCE_DIR"); }
 
-fs::path builtResourceDir()
-{
-    return fromEnvironment("THWACKO_RESOURCE_DIR");
-}
+fs::path builtResourceDir() { return fromEnvironment("THWACKO_RESOURCE_DIR"); }
 
 } // namespace testsupport

@@ -65,10 +65,7 @@ private:
 
 // The knock's deviation in g along its direction, `t` seconds after it starts: the impact moves
 // the chassis at once (the peak, 1), then it rings down.
-double knockShape(double t)
-{
-    return std::exp(-t / kKnockDecayS) * std::cos(2.0 * std::numbers::pi * kKnockHz * t);
-}
+double knockShape(double t) { return std::exp(-t / kKnockDecayS) * std::cos(2.0 * std::numbers::pi * kKnockHz * t); }
 
 hid::Recording makeRecording()
 {

@@ -30,10 +30,7 @@ std::chrono::nanoseconds clampTimeout(std::chrono::nanoseconds timeout)
 // when an item of one queue calls `sync` on another.
 thread_local std::vector<const void*> heldQueues;
 
-bool holds(const void* queue)
-{
-    return std::find(heldQueues.begin(), heldQueues.end(), queue) != heldQueues.end();
-}
+bool holds(const void* queue) { return std::find(heldQueues.begin(), heldQueues.end(), queue) != heldQueues.end(); }
 
 class Holding {
 public:
@@ -274,40 +271,19 @@ DispatchQueue::~DispatchQueue()
     joinAll(threads);
 }
 
-const std::string& DispatchQueue::label() const
-{
-    return state->label;
-}
+const std::string& DispatchQueue::label() const { return state->label; }
 
-DispatchQueue::Kind DispatchQueue::kind() const
-{
-    return state->kind;
-}
+DispatchQueue::Kind DispatchQueue::kind() const { return state->kind; }
 
-void DispatchQueue::async(std::function<void()> work)
-{
-    submit(*state, std::move(work), false);
-}
+void DispatchQueue::async(std::function<void()> work) { submit(*state, std::move(work), false); }
 
-void DispatchQueue::asyncBarrier(std::function<void()> work)
-{
-    submit(*state, std::move(work), true);
-}
+void DispatchQueue::asyncBarrier(std::function<void()> work) { submit(*state, std::move(work), true); }
 
-void DispatchQueue::sync(const std::function<void()>& work)
-{
-    runSync(*state, work, false);
-}
+void DispatchQueue::sync(const std::function<void()>& work) { runSync(*state, work, false); }
 
-void DispatchQueue::syncBarrier(const std::function<void()>& work)
-{
-    runSync(*state, work, true);
-}
+void DispatchQueue::syncBarrier(const std::function<void()>& work) { runSync(*state, work, true); }
 
-bool DispatchQueue::isCurrent() const
-{
-    return holds(static_cast<const QueueState*>(state.get()));
-}
+bool DispatchQueue::isCurrent() const { return holds(static_cast<const QueueState*>(state.get())); }
 
 void DispatchQueue::setIdleThreadTimeout(std::chrono::nanoseconds timeout)
 {

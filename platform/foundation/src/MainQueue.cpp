@@ -20,9 +20,6 @@ MainQueue& mainQueue()
     return *queue;
 }
 
-MainQueue* setMainQueue(MainQueue* queue)
-{
-    return boundQueue.exchange(queue, std::memory_order_acq_rel);
-}
+MainQueue* setMainQueue(MainQueue* queue) { return boundQueue.exchange(queue, std::memory_order_acq_rel); }
 
 } // namespace foundation

@@ -89,10 +89,7 @@ bool isFileSafe(const std::string& name)
     return true;
 }
 
-fs::path domainFile(const std::string& domain)
-{
-    return UserDefaults::configFolder() / (domain + ".plist");
-}
+fs::path domainFile(const std::string& domain) { return UserDefaults::configFolder() / (domain + ".plist"); }
 
 } // namespace
 

@@ -22,10 +22,7 @@ constexpr std::string_view kNodePrefix = "hidraw";
 // node is not behaving like hidraw, and the loop gets its turn back.
 constexpr int kMaxReadsPerWakeUp = 1024;
 
-std::string nodeName(ServiceId service)
-{
-    return std::string(kNodePrefix) + std::to_string(service);
-}
+std::string nodeName(ServiceId service) { return std::string(kNodePrefix) + std::to_string(service); }
 
 class HidrawDevice final : public Device {
 public:

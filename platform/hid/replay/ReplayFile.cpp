@@ -28,10 +28,7 @@ void writeLe(std::vector<std::uint8_t>& out, std::uint32_t value, std::size_t wi
     }
 }
 
-ReplayParseResult failure(ReplayError error)
-{
-    return ReplayParseResult{std::nullopt, error};
-}
+ReplayParseResult failure(ReplayError error) { return ReplayParseResult{std::nullopt, error}; }
 
 } // namespace
 

@@ -43,10 +43,7 @@ void MainLoopPacer::stop()
     }
 }
 
-std::int64_t MainLoopPacer::nowUs() const
-{
-    return clock.nsecsElapsed() / 1000 - heldUs;
-}
+std::int64_t MainLoopPacer::nowUs() const { return clock.nsecsElapsed() / 1000 - heldUs; }
 
 void MainLoopPacer::arm(std::int64_t wake)
 {

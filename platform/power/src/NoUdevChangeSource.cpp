@@ -3,9 +3,6 @@
 namespace power {
 
 // Built when libudev is not available: power changes are then found by polling.
-std::unique_ptr<ChangeSource> makeUdevChangeSource(std::function<void()>)
-{
-    return nullptr;
-}
+std::unique_ptr<ChangeSource> makeUdevChangeSource(std::function<void()>) { return nullptr; }
 
 } // namespace power

@@ -104,10 +104,7 @@ std::optional<Supply> readSupply(const fs::path& folder)
     return supply;
 }
 
-bool isAdapter(const std::string& type)
-{
-    return type == "Mains" || type.rfind("USB", 0) == 0 || type == "Wireless";
-}
+bool isAdapter(const std::string& type) { return type == "Mains" || type.rfind("USB", 0) == 0 || type == "Wireless"; }
 
 void addCapacities(const Supply& battery, Description& description)
 {

@@ -21,9 +21,6 @@ ScopedQtMainQueue::ScopedQtMainQueue(QObject* context)
 {
 }
 
-ScopedQtMainQueue::~ScopedQtMainQueue()
-{
-    foundation::setMainQueue(previous);
-}
+ScopedQtMainQueue::~ScopedQtMainQueue() { foundation::setMainQueue(previous); }
 
 } // namespace platform

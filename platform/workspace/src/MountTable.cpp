@@ -12,10 +12,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool isOctal(char c)
-{
-    return c >= '0' && c <= '7';
-}
+bool isOctal(char c) { return c >= '0' && c <= '7'; }
 
 // The kernel writes space, tab, newline and backslash in paths as \040, \011, \012 and \134.
 std::string decodeOctalEscapes(std::string_view text)
@@ -132,10 +129,7 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
     return entries;
 }
 
-bool isVolumeMount(const MountEntry& entry)
-{
-    return entry.source.rfind("/dev/", 0) == 0 && entry.root == "/";
-}
+bool isVolumeMount(const MountEntry& entry) { return entry.source.rfind("/dev/", 0) == 0 && entry.root == "/"; }
 
 MountChanges diffMountTables(const std::vector<MountEntry>& before, const std::vector<MountEntry>& after)
 {

@@ -110,36 +110,37 @@ TEST_F(AudioPlayerTest, VolumeAndRateChangeLevelAndLength)
         double level;  ///< relative to the reference
         double length; ///< relative to the reference
     };
-    const Case cases[] = {
-        {"half volume", [](AudioPlayer& p) { p.setVolume(0.5f); }, 0.5, 1.0},
-        {"volume above one is full", [](AudioPlayer& p) { p.setVolume(3.0f); }, 1.0, 1.0},
-        {"rate without enabling it", [](AudioPlayer& p) { p.setRate(0.5f); }, 1.0, 1.0},
-        {"rate enabled after it is set",
-         [](AudioPlayer& p) {
-             p.setRate(0.5f);
-             p.setEnableRate(true);
-         },
-         1.0, 2.0},
-        {"rate set after enabling",
-         [](AudioPlayer& p) {
-             p.setEnableRate(true);
-             p.setRate(2.0f);
-         },
-         1.0, 0.5},
-        {"rate enabled then disabled",
-         [](AudioPlayer& p) {
-             p.setRate(0.5f);
-             p.setEnableRate(true);
-             p.setEnableRate(false);
-         },
-         1.0, 1.0},
+    const Case cases[] =
+        {
+            {"half volume", [](AudioPlayer& p) { p.setVolume(0.5f); }, 0.5, 1.0},
+            {"volume above one is full", [](AudioPlayer& p) { p.setVolume(3.0f); }, 1.0, 1.0},
+            {"rate without enabling it", [](AudioPlayer& p) { p.setRate(0.5f); }, 1.0, 1.0},
+            {"rate enabled after it is set",
+             [](AudioPlayer& p) {
+        p.setRate(0.5f);
+        p.setEnableRate(true);
+             },
+             1.0, 2.0},
+            {"rate set after enabling",
+             [](AudioPlayer& p) {
+        p.setEnableRate(true);
+        p.setRate(2.0f);
+             },
+             1.0, 0.5},
+               {"rate enabled then disabled",
+                [](AudioPlayer& p) {
+        p.setRate(0.5f);
+        p.setEnableRate(true);
+        p.setEnableRate(false);
+                },
+                1.0, 1.0},
         {"zero rate is ignored",
          [](AudioPlayer& p) {
-             p.setRate(0.0f);
-             p.setEnableRate(true);
+        p.setRate(0.0f);
+        p.setEnableRate(true);
          },
          1.0, 1.0},
-    };
+        };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto player = load("tone440-mono.mp3");

@@ -24,10 +24,7 @@ std::uint32_t le32(const unsigned char* p)
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
-std::uint16_t le16(const unsigned char* p)
-{
-    return std::uint16_t(p[0] | p[1] << 8);
-}
+std::uint16_t le16(const unsigned char* p) { return std::uint16_t(p[0] | p[1] << 8); }
 
 } // namespace
 
@@ -160,14 +157,13 @@ std::vector<Burst> WaveCapture::waitForBursts(std::size_t from, std::size_t coun
     std::size_t seen = 0;
     testsupport::pumpUntil(
         [&] {
-            const std::size_t now = mark();
-            if (now == seen) {
-                return false;
-            }
-            seen = now;
-            bursts = findBursts(mono, from, now, sampleRate);
-            return bursts.size() >= count &&
-                   (bursts.empty() ? now - from : now - bursts.back().end) >= framesFor(quiet);
+        const std::size_t now = mark();
+        if (now == seen) {
+            return false;
+        }
+        seen = now;
+        bursts = findBursts(mono, from, now, sampleRate);
+        return bursts.size() >= count && (bursts.empty() ? now - from : now - bursts.back().end) >= framesFor(quiet);
         },
         timeout);
     return bursts;

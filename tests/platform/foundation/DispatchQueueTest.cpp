@@ -293,10 +293,7 @@ struct DestructionCase {
     Kind kind;
 };
 
-void PrintTo(const DestructionCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const DestructionCase& c, std::ostream* os) { *os << c.name; }
 
 class DispatchQueueDestruction : public ::testing::TestWithParam<DestructionCase> {};
 
@@ -364,10 +361,7 @@ struct DeadlockCase {
     std::function<void()> run;
 };
 
-void PrintTo(const DeadlockCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const DeadlockCase& c, std::ostream* os) { *os << c.name; }
 
 class DispatchQueueDeadlock : public ::testing::TestWithParam<DeadlockCase> {
 protected:
@@ -379,35 +373,34 @@ TEST_P(DispatchQueueDeadlock, AbortsWithTheQueueNameInsteadOfHanging)
     EXPECT_DEATH(GetParam().run(), "DispatchQueue \"test.dead\": .*deadlock");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Calls, DispatchQueueDeadlock,
-    ::testing::Values(DeadlockCase{"SyncInsideASerialItem",
-                                   [] {
-                                       DispatchQueue queue("test.dead");
-                                       queue.sync([&] { queue.sync([] {}); });
-                                   }},
-                      DeadlockCase{"SyncBarrierInsideAConcurrentItem",
-                                   [] {
-                                       DispatchQueue queue("test.dead", Kind::Concurrent);
-                                       queue.sync([&] { queue.syncBarrier([] {}); });
-                                   }},
-                      DeadlockCase{"SyncInsideABarrier",
-                                   [] {
-                                       DispatchQueue queue("test.dead", Kind::Concurrent);
-                                       queue.syncBarrier([&] { queue.sync([] {}); });
-                                   }},
-                      DeadlockCase{"SyncBehindAPendingBarrier",
-                                   [] {
-                                       DispatchQueue queue("test.dead", Kind::Concurrent);
-                                       queue.sync([&] {
-                                           queue.asyncBarrier([] {});
-                                           queue.sync([] {});
-                                       });
-                                   }},
-                      DeadlockCase{"SyncBackOntoTheOuterQueueThroughAnother",
-                                   [] {
-                                       DispatchQueue outer("test.dead");
-                                       DispatchQueue inner("test.other");
-                                       outer.sync([&] { inner.sync([&] { outer.sync([] {}); }); });
-                                   }}),
+INSTANTIATE_TEST_SUITE_P(Calls, DispatchQueueDeadlock,
+                         ::testing::Values(DeadlockCase{"SyncInsideASerialItem",
+                                                        [] {
+    DispatchQueue queue("test.dead");
+    queue.sync([&] { queue.sync([] {}); });
+                                                        }},
+                                           DeadlockCase{"SyncBarrierInsideAConcurrentItem",
+                                                        [] {
+    DispatchQueue queue("test.dead", Kind::Concurrent);
+    queue.sync([&] { queue.syncBarrier([] {}); });
+                                                        }},
+                         DeadlockCase{"SyncInsideABarrier",
+                                      [] {
+    DispatchQueue queue("test.dead", Kind::Concurrent);
+    queue.syncBarrier([&] { queue.sync([] {}); });
+                                      }},
+                         DeadlockCase{"SyncBehindAPendingBarrier",
+                                      [] {
+    DispatchQueue queue("test.dead", Kind::Concurrent);
+    queue.sync([&] {
+        queue.asyncBarrier([] {});
+        queue.sync([] {});
+    });
+                                      }},
+    DeadlockCase{"SyncBackOntoTheOuterQueueThroughAnother",
+                 [] {
+    DispatchQueue outer("test.dead");
+    DispatchQueue inner("test.other");
+    outer.sync([&] { inner.sync([&] { outer.sync([] {}); }); });
+                 }}),
     [](const auto& info) { return std::string(info.param.name); });

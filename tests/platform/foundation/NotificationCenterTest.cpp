@@ -122,8 +122,8 @@ TEST(NotificationCenter, TheDefaultCenterIsOneForTheProcess)
 {
     EXPECT_EQ(&NotificationCenter::defaultCenter(), &NotificationCenter::defaultCenter());
     int calls = 0;
-    const Token token = NotificationCenter::defaultCenter().addObserver(
-        foundation::kApplicationWillTerminate, [&](const Notification&) { ++calls; });
+    const Token token = NotificationCenter::defaultCenter().addObserver(foundation::kApplicationWillTerminate,
+                                                                        [&](const Notification&) { ++calls; });
     NotificationCenter::defaultCenter().post(foundation::kApplicationWillTerminate);
     NotificationCenter::defaultCenter().removeObserver(token);
     NotificationCenter::defaultCenter().post(foundation::kApplicationWillTerminate);

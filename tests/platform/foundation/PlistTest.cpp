@@ -35,10 +35,7 @@ struct RoundTripCase {
     PlistValue read;
 };
 
-void PrintTo(const RoundTripCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.name; }
 
 const RoundTripCase kRoundTrips[] = {
     {"XmlNegativeInteger", PlistFormat::Xml, std::int64_t{-5}, std::int64_t{-5}},
@@ -94,8 +91,8 @@ TEST(Plist, ConcurrentAtomicWritesOfOneFileLeaveOneWholeFileAndNoTemporaries)
         writers.emplace_back([&, t] {
             for (int i = 0; i < 20; ++i) {
                 const PlistValue value = PlistDictionary{{"writer", t}, {"round", i}, {"pad", std::string(2000, 'x')}};
-                if (!foundation::writePlistFileAtomically(file, value, nullptr, t % 2 ? PlistFormat::Binary
-                                                                                      : PlistFormat::Xml)) {
+                if (!foundation::writePlistFileAtomically(file, value, nullptr,
+                                                          t % 2 ? PlistFormat::Binary : PlistFormat::Xml)) {
                     ++failures;
                 }
             }

@@ -55,10 +55,7 @@ struct ValueCase {
     PlistValue value;
 };
 
-void PrintTo(const ValueCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.name; }
 
 const ValueCase kValues[] = {
     {"True", true},
@@ -167,10 +164,7 @@ struct UnreadableCase {
     std::string contents;
 };
 
-void PrintTo(const UnreadableCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const UnreadableCase& c, std::ostream* os) { *os << c.name; }
 
 class UserDefaultsUnreadable : public UserDefaultsTest, public ::testing::WithParamInterface<UnreadableCase> {};
 
@@ -189,7 +183,8 @@ TEST_P(UserDefaultsUnreadable, ReadsAsEmptyAndIsMovedAsideOnTheNextWrite)
 INSTANTIATE_TEST_SUITE_P(
     Files, UserDefaultsUnreadable,
     ::testing::Values(UnreadableCase{"Garbage", "not a property list \x01\x02"}, UnreadableCase{"Empty", ""},
-                      UnreadableCase{"Truncated", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>kept</key>"},
+                      UnreadableCase{"Truncated",
+                                     "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>kept</key>"},
                       UnreadableCase{"ArrayRoot", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><integer>1"
                                                   "</integer></array></plist>"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -201,10 +196,12 @@ TEST_F(UserDefaultsTest, BoolForKeyReadsBooleansAndNumbersOnly)
         PlistValue value;
         bool expected;
     } cases[] = {
-        {"true", true, true},          {"false", false, false},   {"zero", 0, false},
-        {"five", 5, true},             {"minusOne", -1, true},    {"realZero", 0.0, false},
-        {"half", 0.5, true},           {"yesText", "YES", false}, {"oneText", "1", false},
-        {"data", PlistData{1}, false}, {"date", Date(1), false},  {"array", PlistArray{true}, false},
+        {"true", true, true},     {"false", false, false},
+        {"zero", 0, false},       {"five", 5, true},
+        {"minusOne", -1, true},   {"realZero", 0.0, false},
+        {"half", 0.5, true},      {"yesText", "YES", false},
+        {"oneText", "1", false},  {"data", PlistData{1}, false},
+        {"date", Date(1), false}, {"array", PlistArray{true}, false},
     };
     for (const auto& c : cases) {
         defaults.set(c.key, c.value);
@@ -222,16 +219,11 @@ TEST_F(UserDefaultsTest, StringForKeyReadsStringsAndNumbersAsText)
         PlistValue value;
         std::optional<std::string> expected;
     } cases[] = {
-        {"text", "hello", "hello"},
-        {"empty", "", ""},
-        {"negative", -42, "-42"},
-        {"real", 0.1, "0.1"},
-        {"wholeReal", 3.0, "3"},
-        {"true", true, "1"},
-        {"false", false, "0"},
-        {"data", PlistData{'a'}, std::nullopt},
-        {"date", Date(1), std::nullopt},
-        {"dictionary", PlistDictionary{{"a", "b"}}, std::nullopt},
+        {"text", "hello", "hello"},      {"empty", "", ""},
+        {"negative", -42, "-42"},        {"real", 0.1, "0.1"},
+        {"wholeReal", 3.0, "3"},         {"true", true, "1"},
+        {"false", false, "0"},           {"data", PlistData{'a'}, std::nullopt},
+        {"date", Date(1), std::nullopt}, {"dictionary", PlistDictionary{{"a", "b"}}, std::nullopt},
     };
     for (const auto& c : cases) {
         defaults.set(c.key, c.value);
@@ -263,8 +255,8 @@ TEST(UserDefaultsSuite, AcceptsOnlyFileSafeNames)
     for (const std::string& name : std::vector<std::string>{"Tally", "com.example.app-2_b", std::string(128, 'a')}) {
         EXPECT_TRUE(UserDefaults::suite(name)) << name;
     }
-    for (const std::string& name : std::vector<std::string>{"", ".hidden", "..", "../escape", "a/b", "with space", "t\xc3\xa9", "semi;colon",
-                                   std::string(129, 'a')}) {
+    for (const std::string& name : std::vector<std::string>{"", ".hidden", "..", "../escape", "a/b", "with space",
+                                                            "t\xc3\xa9", "semi;colon", std::string(129, 'a')}) {
         EXPECT_FALSE(UserDefaults::suite(name)) << name;
     }
 }

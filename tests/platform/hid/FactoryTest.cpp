@@ -17,10 +17,7 @@ struct KindCase {
 };
 
 // Names the row in test output instead of dumping its bytes.
-void PrintTo(const KindCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
+void PrintTo(const KindCase& row, std::ostream* out) { *out << row.name; }
 
 const KindCase kKinds[] = {
     {"Auto", "auto", hid::BackendKind::Automatic},
@@ -36,10 +33,7 @@ const KindCase kKinds[] = {
 
 class BackendKindTest : public ::testing::TestWithParam<KindCase> {};
 
-TEST_P(BackendKindTest, Parses)
-{
-    EXPECT_EQ(hid::parseBackendKind(GetParam().text), GetParam().expected);
-}
+TEST_P(BackendKindTest, Parses) { EXPECT_EQ(hid::parseBackendKind(GetParam().text), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(Names, BackendKindTest, ::testing::ValuesIn(kKinds),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -97,10 +97,7 @@ struct ReadingCase {
 };
 
 // Names the row in test output instead of dumping its bytes.
-void PrintTo(const ReadingCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
+void PrintTo(const ReadingCase& row, std::ostream* out) { *out << row.name; }
 
 const ReadingCase kReadings[] = {
     {"SharedScale", {}, {0, 0, 65536}},

@@ -61,10 +61,7 @@ struct CorruptionCase {
 };
 
 // Names the row in test output instead of dumping its bytes.
-void PrintTo(const CorruptionCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
+void PrintTo(const CorruptionCase& row, std::ostream* out) { *out << row.name; }
 
 void put16(Bytes& bytes, std::size_t at, std::uint16_t value)
 {

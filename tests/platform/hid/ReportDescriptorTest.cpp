@@ -13,10 +13,7 @@ struct DescriptorCase {
 };
 
 // Names the row in test output instead of dumping its bytes.
-void PrintTo(const DescriptorCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
+void PrintTo(const DescriptorCase& row, std::ostream* out) { *out << row.name; }
 
 constexpr hid::PrimaryUsage kSensor{0xFF00, 3};
 

@@ -14,10 +14,7 @@ struct UnitsCase {
 };
 
 // Names the row in test output instead of dumping its bytes.
-void PrintTo(const UnitsCase& row, std::ostream* out)
-{
-    *out << row.name;
-}
+void PrintTo(const UnitsCase& row, std::ostream* out) { *out << row.name; }
 
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
@@ -38,10 +35,7 @@ const UnitsCase kUnitsCases[] = {
 
 class SensorUnitsTest : public ::testing::TestWithParam<UnitsCase> {};
 
-TEST_P(SensorUnitsTest, ConvertsG)
-{
-    EXPECT_EQ(hid::sensorUnitsFromG(GetParam().g), GetParam().expected);
-}
+TEST_P(SensorUnitsTest, ConvertsG) { EXPECT_EQ(hid::sensorUnitsFromG(GetParam().g), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(Values, SensorUnitsTest, ::testing::ValuesIn(kUnitsCases),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -10,7 +10,10 @@ namespace foundation {
 class Date {
 public:
     constexpr Date() = default;
-    constexpr explicit Date(double secondsSince1970) : seconds(secondsSince1970) {}
+    constexpr explicit Date(double secondsSince1970)
+        : seconds(secondsSince1970)
+    {
+    }
 
     static Date now();
     static constexpr Date fromTimeIntervalSince1970(double s) { return Date(s); }

@@ -22,14 +22,23 @@ struct PlistValue {
     using Storage = std::variant<bool, std::int64_t, double, std::string, PlistData, Date, PlistArray, PlistDictionary>;
     Storage value;
 
-    PlistValue() : value(false) {}
-    template <typename T>
-        requires std::is_constructible_v<Storage, T&&>
-    PlistValue(T&& v) : value(std::forward<T>(v))
+    PlistValue()
+        : value(false)
     {
     }
-    PlistValue(int v) : value(std::int64_t{v}) {}
-    PlistValue(const char* v) : value(std::string(v)) {}
+    template <typename T>
+    requires std::is_constructible_v<Storage, T&&> PlistValue(T&& v)
+        : value(std::forward<T>(v))
+    {
+    }
+    PlistValue(int v)
+        : value(std::int64_t{v})
+    {
+    }
+    PlistValue(const char* v)
+        : value(std::string(v))
+    {
+    }
 
     template <typename T> bool is() const { return std::holds_alternative<T>(value); }
     template <typename T> const T* get() const { return std::get_if<T>(&value); }
