@@ -110,12 +110,31 @@ template <typename T, typename V> void ThwackoViewModel::publish(T& field, V&& v
 {
     emit objectWillChange();
     field = std::forward<V>(value);
+    scheduleChanged();
 }
 
 template <typename T, typename F> void ThwackoViewModel::change(T& field, F&& mutation)
 {
     emit objectWillChange();
     mutation(field);
+    scheduleChanged();
+}
+
+void ThwackoViewModel::scheduleChanged()
+{
+    if (changedPending) {
+        return;
+    }
+    changedPending = true;
+    // Queued on this object, so a burst of stores within one turn of the event loop becomes one
+    // signal, and a view model destroyed in between emits nothing.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+        changedPending = false;
+        emit changed();
+        },
+        Qt::QueuedConnection);
 }
 
 template <typename Event> void ThwackoViewModel::insertAtHead(std::vector<Event>& log, Event event)

@@ -161,6 +161,9 @@ public:
 signals:
     /// Emitted before each change of any published property.
     void objectWillChange();
+    /// Emitted after published properties changed, once per turn of the event loop however many
+    /// stores it held; views redraw from the getters on it.
+    void changed();
 
 private:
     struct PublishedState {
@@ -192,6 +195,7 @@ private:
     template <typename T, typename V> void publish(T& field, V&& value);
     template <typename T, typename F> void change(T& field, F&& mutation);
     template <typename Event> void insertAtHead(std::vector<Event>& log, Event event);
+    void scheduleChanged();
 
     /// A pack of the selected mode with its clips loaded (maybe none); nullopt in the custom mode
     /// without a folder.
@@ -210,6 +214,7 @@ private:
     static inline const std::string udHasCompletedOnboarding = "Bonkly.hasCompletedOnboarding";
 
     PublishedState state;
+    bool changedPending = false;
 
     const foundation::Clock& clock;
     foundation::UserDefaults& userDefaults;

@@ -272,6 +272,26 @@ TEST_F(ThwackoViewModelTest, EveryWriteSignalsOnceBeforeTheStore)
     EXPECT_EQ(signalCount, 4);
 }
 
+TEST_F(ThwackoViewModelTest, ChangedComesOnceAfterABurstOfStoresAndSeesTheNewState)
+{
+    make();
+    std::vector<std::int64_t> seenInSignal;
+    QObject::connect(vm.get(), &ThwackoViewModel::changed, [&] { seenInSignal.push_back(vm->totalSlaps()); });
+    vm->setTotalSlaps(3);
+    vm->clearLog();
+    vm->setTotalSlaps(7);
+    EXPECT_TRUE(seenInSignal.empty()) << "changed() waits for the event loop";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seenInSignal, (std::vector<std::int64_t>{7}));
+
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seenInSignal.size(), 1u) << "no store, no signal";
+    vm->setTotalSlaps(8);
+    vm.reset(); // a pending signal dies with its view model
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seenInSignal.size(), 1u);
+}
+
 TEST_F(ThwackoViewModelTest, StartGoesFromStartingToListeningOnTheNextTurn)
 {
     make();
