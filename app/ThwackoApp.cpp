@@ -2,6 +2,7 @@
 
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/qt/QtMainQueue.h"
+#include "views/AppWindow.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -109,6 +110,8 @@ int ThwackoApp::main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(
         application.appDelegate().applicationShouldTerminateAfterLastWindowClosed());
     ThwackoViewModel& viewModel = application.viewModel();
+    // The one window; closing it only hides it. Destroyed before the view model it shows.
+    const std::unique_ptr<AppWindow> window(showAppWindow(viewModel));
 
     auto& center = foundation::NotificationCenter::defaultCenter();
     // Registered after the view model's own observer, so it reports after listening has stopped.
