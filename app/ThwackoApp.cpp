@@ -1,20 +1,17 @@
 #include "app/ThwackoApp.h"
 
+#include "app/RealServices.h"
+#include "app/TerminationSignals.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/qt/QtMainQueue.h"
 #include "views/AppWindow.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <string_view>
-#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcApp, "thwacko.app")
 
@@ -56,42 +53,12 @@ Options takeOptions(int& argc, char** argv)
     return options;
 }
 
-int signalPipe[2] = {-1, -1};
-
-void onTerminationSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
-}
-
-/// SIGINT and SIGTERM quit the event loop, so the will-terminate path runs as for a normal quit.
-void quitOnTerminationSignals(QCoreApplication& app)
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qCWarning(lcApp) << "cannot watch termination signals:" << std::strerror(errno);
-        return;
-    }
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
-        char buffer[16];
-        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
-        QCoreApplication::quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-}
-
 } // namespace
 
 ThwackoViewModel& ThwackoApp::viewModel()
 {
     if (!model) {
-        model = std::make_unique<ThwackoViewModel>();
+        model = std::make_unique<ThwackoViewModel>(makeRealDependencies());
     }
     return *model;
 }
@@ -104,7 +71,8 @@ int ThwackoApp::main(int argc, char** argv)
     QApplication::setApplicationName("ThwackoApp");
     QApplication::setApplicationDisplayName("Bonkly");
     platform::ScopedQtMainQueue mainQueue(&app);
-    quitOnTerminationSignals(app);
+    // SIGINT and SIGTERM quit the event loop, so the will-terminate path runs as for a normal quit.
+    TerminationSignals terminationSignals([] { QCoreApplication::quit(); });
 
     ThwackoApp application;
     QApplication::setQuitOnLastWindowClosed(
@@ -130,6 +98,7 @@ int ThwackoApp::main(int argc, char** argv)
     });
 
     const int result = QApplication::exec();
+    terminationSignals.restore();
     center.removeObserver(terminationLog);
     return result;
 }
