@@ -78,6 +78,12 @@ TEST_F(OnboardingTest, AKnockPassesTheSlapTestAndStartSlappingOpensTheMainWindow
     EXPECT_GE(services->audio->stopAlls, 1); // a clip of the test slap stops
     EXPECT_TRUE(showsText(window->contentView(), "Listening for slaps..."));
 
+    // Closed and opened again, the window takes the main window's size.
+    window->resize(800, 600);
+    window->close();
+    window->open();
+    EXPECT_EQ(window->size(), QSize(720, 520));
+
     // The next launch opens the main window at its own size.
     window.reset();
     vm.reset();
