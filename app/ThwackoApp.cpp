@@ -79,12 +79,15 @@ int ThwackoApp::main(int argc, char** argv)
     ThwackoViewModel& viewModel = application.viewModel();
 
     auto& center = foundation::NotificationCenter::defaultCenter();
-    // Registered after the view model's own observer, so it reports after listening has stopped.
-    const auto terminationLog = center.addObserver(foundation::kApplicationWillTerminate, [&viewModel](const auto&) {
-        qCInfo(lcApp).noquote() << "terminating; status:" << QString::fromStdString(viewModel.statusMessage());
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&center, &viewModel] {
+        // The state the application ends in, before the will-terminate path stops listening.
+        QString state = QString::fromStdString(viewModel.statusMessage());
+        if (viewModel.errorMessage()) {
+            state += "; error: " + QString::fromStdString(*viewModel.errorMessage());
+        }
+        qCInfo(lcApp).noquote() << "terminating; status:" << state;
+        center.post(foundation::kApplicationWillTerminate);
     });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit,
-                     [&center] { center.post(foundation::kApplicationWillTerminate); });
 
     QTimer::singleShot(0, &app, [&] {
         application.appDelegate().applicationDidFinishLaunching();
@@ -96,6 +99,5 @@ int ThwackoApp::main(int argc, char** argv)
 
     const int result = QApplication::exec();
     terminationSignals.restore();
-    center.removeObserver(terminationLog);
     return result;
 }

@@ -52,17 +52,38 @@ TEST(Launcher, RunsTheApplicationAndStopsListeningOnSigterm)
     ASSERT_TRUE(app.waitForStarted());
 
     QByteArray errors;
-    ASSERT_TRUE(waitForError(app, errors, "thwacko.app: launched")) << errors.toStdString();
+    ASSERT_TRUE(waitForError(app, errors, "thwacko.status: Listening for slaps...")) << errors.toStdString();
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
     ASSERT_TRUE(testsupport::pumpUntil([&] { return app.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
     errors += app.readAllStandardError();
 
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << errors.toStdString();
     EXPECT_EQ(app.exitCode(), 0) << errors.toStdString();
-    EXPECT_TRUE(errors.contains("terminating; status: Stopped")) << errors.toStdString();
+    // The state it ended in, then the stop that termination brings.
+    const auto ending = errors.indexOf("thwacko.app: terminating; status: Listening for slaps...");
+    EXPECT_GE(ending, 0) << errors.toStdString();
+    EXPECT_GT(errors.indexOf("thwacko.status: Stopped", ending), ending) << errors.toStdString();
     // The onboarding flag is written back at every launch.
     foundation::UserDefaults defaults(home.path() / "config/ThwackoApp/ThwackoApp.plist");
     EXPECT_TRUE(defaults.object("Bonkly.hasCompletedOnboarding"));
+}
+
+TEST(Launcher, TellsWhyListeningFailedAndEndsWithIt)
+{
+    TempDir home;
+    QProcess app;
+    app.setProcessEnvironment(appEnvironment(home));
+    app.start(THWACKO_LAUNCHER, {"--sensor", "none", "--start-listening"});
+    QByteArray errors;
+    ASSERT_TRUE(waitForError(app, errors, "thwacko.status: Error")) << errors.toStdString();
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return app.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+    errors += app.readAllStandardError();
+
+    const QByteArray error = "Accelerometer not found. Make sure you're on an Apple Silicon MacBook.";
+    EXPECT_TRUE(errors.contains("thwacko.status: error: " + error)) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("thwacko.app: terminating; status: Error; error: " + error)) << errors.toStdString();
+    EXPECT_EQ(app.exitCode(), 0);
 }
 
 TEST(Launcher, SigintQuitsCleanlyToo)
