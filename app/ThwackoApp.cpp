@@ -1,5 +1,6 @@
 #include "app/ThwackoApp.h"
 
+#include "app/DisplayCheck.h"
 #include "app/RealServices.h"
 #include "app/TerminationSignals.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -10,6 +11,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 Q_LOGGING_CATEGORY(lcApp, "thwacko.app")
@@ -66,7 +68,9 @@ int ThwackoApp::main(int argc, char** argv)
 {
     const Options options = takeOptions(argc, argv);
 
+    std::optional<PlatformStartGuard> platformStart(std::in_place); // a display that cannot be reached
     QApplication app(argc, argv);
+    platformStart.reset();
     QApplication::setApplicationName("ThwackoApp");
     QApplication::setApplicationDisplayName("Bonkly");
     platform::ScopedQtMainQueue mainQueue(&app);

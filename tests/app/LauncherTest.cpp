@@ -99,6 +99,50 @@ TEST(Launcher, SigintQuitsCleanlyToo)
     EXPECT_EQ(app.exitCode(), 0);
 }
 
+struct NoDisplayCase {
+    const char* name;
+    const char* platform; // QT_QPA_PLATFORM, or nullptr for none
+    const char* display;  // DISPLAY, or nullptr for none
+    const char* reason;
+};
+
+const NoDisplayCase kNoDisplayCases[] = {
+    {"NoneNamed", nullptr, nullptr, "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+    {"X11WithoutDisplay", "xcb", nullptr, "no display for the platform \"xcb\""},
+    {"UnreachableDisplay", "xcb", ":4242", "cannot connect to the display"},
+};
+
+class LauncherWithoutDisplay : public ::testing::TestWithParam<NoDisplayCase> {};
+
+TEST_P(LauncherWithoutDisplay, SaysSoInOneLineAndFails)
+{
+    TempDir home;
+    QProcessEnvironment env = appEnvironment(home);
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    if (GetParam().platform) {
+        env.insert("QT_QPA_PLATFORM", GetParam().platform);
+    }
+    if (GetParam().display) {
+        ASSERT_FALSE(fs::exists("/tmp/.X11-unix/X4242"));
+        env.insert("DISPLAY", GetParam().display);
+    }
+    QProcess app;
+    app.setProcessEnvironment(env);
+    app.start(THWACKO_LAUNCHER, {"--sensor", "none"});
+    ASSERT_TRUE(app.waitForFinished(30000));
+    const std::string errors = app.readAllStandardError().toStdString();
+
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << errors;
+    EXPECT_EQ(app.exitCode(), 1) << errors;
+    EXPECT_EQ(errors, std::string("ThwackoApp needs a graphical session (") + GetParam().reason +
+                          "); to run it without one, start it with QT_QPA_PLATFORM=offscreen\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(All, LauncherWithoutDisplay, ::testing::ValuesIn(kNoDisplayCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Launcher, AMissingLibraryIsAClearErrorAndAFailure)
 {
     TempDir dir;
