@@ -262,9 +262,27 @@ void PillButton::setContent(const QString& title, std::string symbol)
     update();
 }
 
-void PillButton::setTint(Tint t)
+void PillButton::setTint(Tint t, int fadeMs)
 {
+    const QColor before =
+        fade < 1.0 && fadeFrom.isValid() ? mix(fadeFrom, tint.resolve(palette()), fade) : tint.resolve(palette());
     tint = t;
+    if (fadeMs <= 0 || before == t.resolve(palette())) {
+        fade = 1.0;
+        update();
+        return;
+    }
+    fadeFrom = before;
+    animate(this, fadeMs, [this](qreal p) {
+        fade = p;
+        update();
+    });
+}
+
+void PillButton::setEntrance(qreal progress, QPointF from)
+{
+    entrance = progress;
+    entranceFrom = from;
     update();
 }
 
@@ -288,8 +306,13 @@ void PillButton::paintEvent(QPaintEvent*)
     QColor fill;
     QColor foreground;
     const bool dark = theme::isDark(palette());
+    if (entrance < 1.0) {
+        painter.setOpacity(std::clamp(entrance, 0.0, 1.0));
+        painter.translate(entranceFrom * (1.0 - entrance));
+    }
     if (prominent) {
-        fill = tint.resolve(palette());
+        fill =
+            fade < 1.0 && fadeFrom.isValid() ? mix(fadeFrom, tint.resolve(palette()), fade) : tint.resolve(palette());
         foreground = Qt::white;
     } else {
         fill = dark ? QColor(255, 255, 255, 38) : QColor(0, 0, 0, 16);
