@@ -269,6 +269,7 @@ QWidget* ContentView::makeMainPanel()
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    widgets::useSlimScrollBars(scroll);
     scroll->viewport()->setAutoFillBackground(false);
     auto* column = new QWidget;
     column->setAutoFillBackground(false);

@@ -195,6 +195,7 @@ OnboardingView::OnboardingView(ThwackoViewModel& vm, QWidget* parent)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    widgets::useSlimScrollBars(scroll);
     scroll->viewport()->setAutoFillBackground(false);
     outer->addWidget(scroll);
 

@@ -6,6 +6,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
 #include <QTextLayout>
 
 #include <cmath>
@@ -68,6 +69,16 @@ QVariantAnimation* animate(QObject* owner, int ms, std::function<void(qreal)> ap
     apply(0.0);
     animation->start(QAbstractAnimation::DeleteWhenStopped);
     return animation;
+}
+
+void useSlimScrollBars(QAbstractScrollArea* area)
+{
+    area->verticalScrollBar()->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { width: 10px; background: transparent; margin: 2px 2px 2px 0; }"
+        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 0.5); border-radius: 3px; min-height: 28px; }"
+        "QScrollBar::handle:vertical:hover { background: rgba(128, 128, 128, 0.75); }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
 }
 
 // ---- TextLabel

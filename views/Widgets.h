@@ -3,6 +3,7 @@
 #include "views/Theme.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QColor>
 #include <QVariantAnimation>
 #include <QWidget>
@@ -190,6 +191,9 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
+
+/// Gives a scroll area thin, rounded scroll bars without arrows that read on light and dark.
+void useSlimScrollBars(QAbstractScrollArea* area);
 
 /// Runs `apply(t)` for t from 0 to 1 over `ms` milliseconds with ease-in-out, or at once at 1
 /// when animations are off. The state readers see is set by the caller beforehand; this only

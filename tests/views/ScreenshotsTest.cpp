@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include <iostream>
 #include <set>
 
 namespace {
@@ -79,9 +80,16 @@ TEST_P(Screenshots, MainWindowListeningWithSlaps)
 {
     open(true);
     startListening();
-    for (double strength : {0.08, 2.5, 0.3, 1.2, 0.06, 4.0, 0.5, 0.15, 3.0, 0.9, 0.1, 1.8}) {
-        knock(strength);
+    const std::pair<double, int> knocks[] = {{0.08, 1}, {2.5, 6},  {0.3, 1}, {1.2, 4}, {0.06, 1}, {4.0, 8},
+                                             {0.5, 2},  {0.15, 1}, {3.0, 5}, {0.9, 3}, {0.1, 1},  {1.8, 1}};
+    for (const auto& [strength, width] : knocks) {
+        knock(strength, width);
     }
+    std::set<std::string> severities;
+    for (const auto& event : vm->slapEvents()) {
+        severities.insert(event.severity());
+    }
+    std::cout << vm->totalSlaps() << " slaps of " << severities.size() << " severities\n";
     shoot("main-listening");
 }
 
