@@ -34,12 +34,18 @@ struct ContrastCase {
 };
 
 const ContrastCase kContrastCases[] = {
-    {"Red", SystemColor::red, 3.0},          {"Orange", SystemColor::orange, 3.0},
-    {"Yellow", SystemColor::yellow, 2.6},    {"Green", SystemColor::green, 3.0},
-    {"Blue", SystemColor::blue, 3.0},        {"Cyan", SystemColor::cyan, 3.0},
-    {"Purple", SystemColor::purple, 3.0},    {"Pink", SystemColor::pink, 3.0},
-    {"Gray", SystemColor::gray, 2.7},        {"Primary", SystemColor::primary, 10.0},
-    {"Secondary", SystemColor::secondary, 4.0}, {"Tertiary", SystemColor::tertiary, 3.0},
+    {"Red", SystemColor::red, 3.0},
+    {"Orange", SystemColor::orange, 3.0},
+    {"Yellow", SystemColor::yellow, 2.6},
+    {"Green", SystemColor::green, 3.0},
+    {"Blue", SystemColor::blue, 3.0},
+    {"Cyan", SystemColor::cyan, 3.0},
+    {"Purple", SystemColor::purple, 3.0},
+    {"Pink", SystemColor::pink, 3.0},
+    {"Gray", SystemColor::gray, 2.7},
+    {"Primary", SystemColor::primary, 10.0},
+    {"Secondary", SystemColor::secondary, 4.0},
+    {"Tertiary", SystemColor::tertiary, 3.0},
     {"Quaternary", SystemColor::quaternary, 2.0},
 };
 
@@ -47,7 +53,8 @@ class ReadableColour : public ::testing::TestWithParam<ContrastCase> {};
 
 TEST_P(ReadableColour, OnTheWindowAndControlBackgroundsOfBothPalettes)
 {
-    for (const auto& [name, palette] : {std::pair{"light", theme::lightPalette()}, std::pair{"dark", theme::darkPalette()}}) {
+    for (const auto& [name, palette] :
+         {std::pair{"light", theme::lightPalette()}, std::pair{"dark", theme::darkPalette()}}) {
         for (SystemColor ground : {SystemColor::windowBackground, SystemColor::controlBackground}) {
             const double ratio = contrast(theme::color(GetParam().color, palette), theme::color(ground, palette));
             EXPECT_GE(ratio, GetParam().least) << name << " palette, ground " << int(ground);
