@@ -88,6 +88,15 @@ TEST(AccelerometerError, Descriptions)
     }
 }
 
+TEST(AccelerometerError, ALostDeviceDescribesItselfWithItsCode)
+{
+    const AccelerometerError lost = AccelerometerError::deviceLost(-19);
+    EXPECT_TRUE(lost.isDeviceLost());
+    EXPECT_FALSE(lost.isDeviceNotFound());
+    EXPECT_EQ(lost.code(), -19);
+    EXPECT_EQ(lost.errorDescription(), "Lost the accelerometer (code: 0xffffffed).");
+}
+
 TEST_F(AccelerometerServiceTest, StartConfiguresSchedulesAndReportsReady)
 {
     startWithSensor();
@@ -288,6 +297,40 @@ TEST_F(AccelerometerServiceTest, AFailedOpenIsRetriedByTheNextStart)
     EXPECT_TRUE(service.isStarted());
     EXPECT_EQ(backend->devices.size(), 2u);
     EXPECT_EQ(readyCalls, 1);
+}
+
+TEST_F(AccelerometerServiceTest, ALostDeviceIsReleasedReportedOnceAndReopenedByTheNextStart)
+{
+    startWithSensor();
+    deliver(8);
+    ASSERT_TRUE(backend->lose(-5));
+    EXPECT_EQ(errors, std::vector<std::string>{"Lost the accelerometer (code: 0xfffffffb)."});
+    EXPECT_FALSE(service.isStarted());
+    const auto* lost = backend->lastDevice();
+    EXPECT_FALSE(lost->scheduled);
+    EXPECT_EQ(lost->closes, 1);
+    EXPECT_TRUE(lost->released);
+    EXPECT_EQ(samples.size(), 1u);
+
+    // The owner's handler stops the service; a later start opens the sensor again.
+    service.stop();
+    installHandlers();
+    service.start();
+    EXPECT_TRUE(service.isStarted());
+    EXPECT_EQ(backend->devices.size(), 2u);
+    EXPECT_EQ(errors.size(), 1u);
+    deliver(8);
+    EXPECT_EQ(samples.size(), 2u);
+}
+
+TEST_F(AccelerometerServiceTest, ALossAfterDisableCallbacksReportsNothing)
+{
+    startWithSensor();
+    service.disableCallbacks();
+    installHandlers(); // not accepted again until the next start
+    ASSERT_TRUE(backend->lose(-5));
+    EXPECT_TRUE(errors.empty());
+    EXPECT_FALSE(service.isStarted());
 }
 
 TEST_F(AccelerometerServiceTest, WithoutAnErrorHandlerAFailureIsSilent)
