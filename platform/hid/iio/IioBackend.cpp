@@ -156,13 +156,15 @@ struct Channel {
 class IioDevice final : public detail::ThreadedDevice {
 public:
     IioDevice(fs::path folder, fs::path node, std::string name, std::uint64_t number, IioBackend::Kind kind,
-              std::shared_ptr<IioBackend::WriteObserver> observer, fs::path root)
+              std::shared_ptr<IioBackend::WriteObserver> observer, std::shared_ptr<IioBackend::NodeOpener> opener,
+              fs::path root)
         : folder(std::move(folder))
         , node(std::move(node))
         , name(std::move(name))
         , number(number)
         , kind(kind)
         , observer(std::move(observer))
+        , opener(std::move(opener))
         , root(std::move(root))
     {
     }
@@ -213,7 +215,8 @@ private:
 
     ReturnCode openBuffer()
     {
-        const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+        const int fd = *opener ? (*opener)(node, flags) : ::open(node.c_str(), flags);
         if (fd < 0) {
             const int error = errno;
             if (error == EBUSY) {
@@ -586,6 +589,7 @@ private:
     std::uint64_t number;
     IioBackend::Kind kind;
     std::shared_ptr<IioBackend::WriteObserver> observer;
+    std::shared_ptr<IioBackend::NodeOpener> opener;
     fs::path root;
 
     std::array<Axis, 3> axes;
@@ -613,6 +617,8 @@ IioBackend::IioBackend(fs::path root, Kind kind)
 }
 
 void IioBackend::observeWrites(WriteObserver writeObserver) { *observer = std::move(writeObserver); }
+
+void IioBackend::openNodesWith(NodeOpener nodeOpener) { *opener = std::move(nodeOpener); }
 
 fs::path IioBackend::deviceFolder(ServiceId service) const
 {
@@ -690,7 +696,7 @@ std::unique_ptr<Device> IioBackend::createDevice(ServiceId service)
     }
     const fs::path node = root / "dev" / (std::string(kDevicePrefix) + std::to_string(service));
     std::string name = readText(folder / "name");
-    return std::make_unique<IioDevice>(folder, node, std::move(name), service, kind, observer, root);
+    return std::make_unique<IioDevice>(folder, node, std::move(name), service, kind, observer, opener, root);
 }
 
 } // namespace hid

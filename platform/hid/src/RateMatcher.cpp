@@ -15,10 +15,10 @@ int RateMatcher::copiesAfter(double intervalUs)
     const double ratio = intervalUs > 0 && std::isfinite(intervalUs)
                              ? std::min<double>(kMaxCopies, intervalUs / reportIntervalUs)
                              : static_cast<double>(kMaxCopies);
+    // Rounded, not cut: a sample a hair early (a jittery clock) still gets its report.
     carry += ratio;
-    // The small slack keeps 0.125 ms steps of a 8 kHz clock from losing a copy to rounding.
-    const int copies = static_cast<int>(std::floor(carry + 1e-6));
-    carry = std::max(0.0, carry - copies);
+    const int copies = static_cast<int>(std::floor(carry + 0.5));
+    carry -= copies;
     return copies;
 }
 

@@ -40,8 +40,8 @@ ReturnCode ThreadedDevice::setProperty(const std::string& key, std::int64_t valu
     return kSuccess;
 }
 
-void ThreadedDevice::registerInputReportCallback(std::uint8_t* buffer, std::size_t length,
-                                                 InputReportCallback callback, void* context)
+void ThreadedDevice::registerInputReportCallback(std::uint8_t* buffer, std::size_t length, InputReportCallback callback,
+                                                 void* context)
 {
     target.set(buffer, length, callback, context);
 }
@@ -66,9 +66,8 @@ void ThreadedDevice::scheduleWithMainLoop()
         if (stopFd < 0) {
             queue.fail(-errno);
         } else {
-            reader = std::thread([this, sink = std::make_shared<SampleSink>(queue, reportIntervalUs)] {
-                runReader(stopFd, *sink);
-            });
+            reader = std::thread(
+                [this, sink = std::make_shared<SampleSink>(queue, reportIntervalUs)] { runReader(stopFd, *sink); });
         }
     }
     drain.start();

@@ -1,6 +1,8 @@
 #include "platform/hid/Hid.h"
 #include "support/TempDir.h"
 
+#include <QString>
+#include <QtGlobal>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <ostream>
@@ -23,6 +25,7 @@ const KindCase kKinds[] = {
     {"Auto", "auto", hid::BackendKind::Automatic},
     {"Hidraw", "hidraw", hid::BackendKind::Hidraw},
     {"Iio", "iio", hid::BackendKind::Iio},
+    {"Evdev", "evdev", hid::BackendKind::Evdev},
     {"Replay", "replay", hid::BackendKind::Replay},
     {"None", "none", hid::BackendKind::None},
     {"AnyCase", "HidRaw", hid::BackendKind::Hidraw},
@@ -130,6 +133,65 @@ TEST(FactoryTest, AutomaticListsHidrawBeforeIio)
     EXPECT_FALSE(backend->properties(services[1] + (hid::ServiceId{5} << 56)));
 }
 
+std::string productOf(hid::Backend& backend, hid::ServiceId service)
+{
+    const auto properties = backend.properties(service);
+    return properties && properties->count("Product") ? std::get<std::string>(properties->at("Product")) : "";
+}
+
+TEST(FactoryTest, AutomaticOrdersBufferThenInputDeviceThenPollingAndSaysWhich)
+{
+    testsupport::TempDir root;
+    root.mkdir("dev/input");
+    const auto accelerometer = [&](int number, const std::string& name, bool buffered) {
+        const fs::path iio = root.mkdir("sys/bus/iio/devices/iio:device" + std::to_string(number));
+        root.write(iio / "name", name + "\n");
+        root.write(iio / "in_accel_scale", "0.01\n");
+        for (const char* axis : {"x", "y", "z"}) {
+            root.write(iio / (std::string("in_accel_") + axis + "_raw"), "0\n");
+            if (buffered) {
+                root.write(iio / "scan_elements" / (std::string("in_accel_") + axis + "_en"), "0\n");
+            }
+        }
+        if (buffered) {
+            root.write(iio / "buffer/enable", "0\n");
+            const fs::path node = root.path() / "dev" / ("iio:device" + std::to_string(number));
+            ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
+        }
+    };
+    accelerometer(0, "polled-only", false);
+    accelerometer(1, "buffered", true);
+    const fs::path input = root.mkdir("sys/class/input/event2/device");
+    root.write(input / "name", "input accelerometer\n");
+    root.write(input / "properties", "40\n");
+    root.write(input / "capabilities/abs", "7\n");
+    ASSERT_EQ(::mkfifo((root.path() / "dev/input/event2").c_str(), 0600), 0);
+
+    auto backend = hid::makeBackend({hid::BackendKind::Automatic, root.path().string(), ""});
+    std::vector<hid::ServiceId> services;
+    ASSERT_EQ(backend->matchingServices(hid::kSensorServiceClass, services), hid::kSuccess);
+    std::vector<std::string> products;
+    for (const hid::ServiceId service : services) {
+        products.push_back(productOf(*backend, service));
+    }
+    EXPECT_EQ(products, (std::vector<std::string>{"buffered", "input accelerometer", "polled-only", "buffered"}));
+
+    static std::vector<std::string> lines;
+    lines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { lines.push_back(text.toStdString()); });
+    auto first = backend->createDevice(services[0]);
+    auto second = backend->createDevice(services[1]);
+    qInstallMessageHandler(previous);
+    ASSERT_TRUE(first && second);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0],
+              "sensor: using the IIO buffer sensor \"buffered\" - no usable vendor HID sensor was found before it");
+    EXPECT_EQ(lines[1],
+              "sensor: using the input-device sensor \"input accelerometer\" - no usable vendor HID, IIO buffer "
+              "sensor was found before it");
+}
+
 TEST(FactoryTest, NamedBackendsSeeOnlyTheirOwnDevices)
 {
     testsupport::TempDir root;
@@ -139,8 +201,9 @@ TEST(FactoryTest, NamedBackendsSeeOnlyTheirOwnDevices)
         hid::BackendKind kind;
         std::size_t services;
     };
-    for (const Case& c : {Case{hid::BackendKind::Hidraw, 1}, Case{hid::BackendKind::Iio, 0},
-                          Case{hid::BackendKind::None, 0}, Case{hid::BackendKind::Replay, 0}}) {
+    for (const Case& c :
+         {Case{hid::BackendKind::Hidraw, 1}, Case{hid::BackendKind::Iio, 0}, Case{hid::BackendKind::Evdev, 0},
+          Case{hid::BackendKind::None, 0}, Case{hid::BackendKind::Replay, 0}}) {
         auto backend = hid::makeBackend({c.kind, root.path().string(), (root.path() / "absent.replay").string()});
         std::vector<hid::ServiceId> services;
         EXPECT_EQ(backend->matchingServices(hid::kSensorServiceClass, services), hid::kSuccess);

@@ -50,6 +50,10 @@ public:
     /// the devices write, in order; for watching the order of the steps.
     using WriteObserver = std::function<void(const std::filesystem::path& file, const std::string& value)>;
     void observeWrites(WriteObserver observer);
+    /// Opens the buffer's character device in place of open(2) (returning a descriptor, or -1
+    /// with errno set); for standing in for a device that another process holds.
+    using NodeOpener = std::function<int(const std::filesystem::path& node, int flags)>;
+    void openNodesWith(NodeOpener opener);
 
     /// The fastest rate at which a device re-reads its raw files.
     static constexpr double kMaxReadRateHz = 200.0;
@@ -63,6 +67,7 @@ private:
     std::filesystem::path root;
     Kind kind;
     std::shared_ptr<WriteObserver> observer = std::make_shared<WriteObserver>();
+    std::shared_ptr<NodeOpener> opener = std::make_shared<NodeOpener>();
 };
 
 } // namespace hid
