@@ -153,9 +153,10 @@ TEST_P(EvdevStream, EachReportedSampleReachesTheServiceAsEightReports)
 {
     const fs::path node = addNode(0, GetParam().deviceName, "40", GetParam().abs);
     const int writer = writerFor(node);
-    hid::EvdevBackend backend(dir.path(), GetParam().withResolution ? query : [](int, int) {
-        return std::optional<hid::EvdevBackend::AxisInfo>(hid::EvdevBackend::AxisInfo{0, 0});
-    });
+    hid::EvdevBackend backend(
+        dir.path(), GetParam().withResolution ? query : [](int, int) {
+            return std::optional<hid::EvdevBackend::AxisInfo>(hid::EvdevBackend::AxisInfo{0, 0});
+        });
     ReportSink sink;
     auto device = startDevice(backend, 0, sink);
     ASSERT_TRUE(device);
