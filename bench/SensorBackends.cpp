@@ -233,7 +233,8 @@ int main(int argc, char** argv)
     }
     { // replay: the shipped recording, 1000 reports a second.
         const fs::path recording = fs::path(THWACKO_SOURCE_DIR) / "resources/sensor/knocks.replay";
-        print("replay", "knocks.replay, 1000 reports/s", listen(std::make_shared<hid::ReplayBackend>(recording), seconds));
+        print("replay", "knocks.replay, 1000 reports/s",
+              listen(std::make_shared<hid::ReplayBackend>(recording), seconds));
     }
     for (const int hz : {100, 400, 1000}) { // IIO buffer: samples with timestamps, 10 ms batches.
         const fs::path root = work / ("iio" + std::to_string(hz));
@@ -252,7 +253,8 @@ int main(int argc, char** argv)
         });
         char fake[64];
         std::snprintf(fake, sizeof fake, "FIFO, %d samples/s", hz);
-        print("iio buffer", fake, listen(std::make_shared<hid::IioBackend>(root, hid::IioBackend::Kind::Buffered), seconds));
+        print("iio buffer", fake,
+              listen(std::make_shared<hid::IioBackend>(root, hid::IioBackend::Kind::Buffered), seconds));
         ::close(writer);
     }
     { // IIO polling: raw files at 200 Hz.
@@ -279,8 +281,9 @@ int main(int argc, char** argv)
             }
             [[maybe_unused]] auto written = ::write(writer, events, sizeof events);
         });
-        auto backend = std::make_shared<hid::EvdevBackend>(
-            root, [](int, int) { return std::optional<hid::EvdevBackend::AxisInfo>({0, 512}); });
+        auto backend = std::make_shared<hid::EvdevBackend>(root, [](int, int) {
+            return std::optional<hid::EvdevBackend::AxisInfo>({0, 512});
+        });
         print("evdev", "FIFO, 100 samples/s", listen(backend, seconds));
         ::close(writer);
     }
