@@ -22,6 +22,7 @@
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -168,6 +169,53 @@ void print(const char* name, const char* fake, const Result& r)
     std::fflush(stdout);
 }
 
+std::int64_t monotonicNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+}
+
+/// Reads the write time that the feeder put in a report's first eight bytes, for each report,
+/// and at each processing tick takes the time from each report written since to the tick.
+struct TickLatency {
+    std::vector<std::int64_t> pending; // write times of the reports delivered since the last tick
+    std::vector<double> latenciesMs;   // report written -> the tick that sees it
+    long lateForATick = 0;             // written before a tick but not delivered by it
+    std::int64_t lastTickNs = 0;
+
+    static void callback(void* context, hid::ReturnCode, void*, std::uint32_t, std::uint32_t, std::uint8_t* report,
+                         std::ptrdiff_t length)
+    {
+        if (length != 22) {
+            return;
+        }
+        std::int64_t written = 0;
+        std::memcpy(&written, report, sizeof written);
+        static_cast<TickLatency*>(context)->pending.push_back(written);
+    }
+
+    void tick()
+    {
+        const std::int64_t now = monotonicNs();
+        for (const std::int64_t written : pending) {
+            latenciesMs.push_back(static_cast<double>(now - written) / 1e6);
+            lateForATick += written < lastTickNs ? 1 : 0;
+        }
+        pending.clear();
+        lastTickNs = now;
+    }
+
+    double percentile(double p)
+    {
+        if (latenciesMs.empty()) {
+            return 0;
+        }
+        std::sort(latenciesMs.begin(), latenciesMs.end());
+        return latenciesMs[static_cast<std::size_t>(p * static_cast<double>(latenciesMs.size() - 1))];
+    }
+};
+
 int openWriter(const fs::path& fifo)
 {
     ::mkfifo(fifo.c_str(), 0600);
@@ -229,6 +277,47 @@ int main(int argc, char** argv)
         // A FIFO merges what it holds into one read, where hidraw gives one report per read: the
         // device is read with a 22-byte buffer and counted as the service counts.
         print("hidraw", "FIFO, 1000 reports/s", listen(std::make_shared<hid::HidrawBackend>(root), seconds, 22));
+        ::close(writer);
+    }
+    { // hidraw: how long a report waits for the processing tick that sees it, at 10 and 4 ms.
+        const fs::path root = work / "hidraw-latency";
+        writeFile(root / "sys/class/hidraw/hidraw0/device/report_descriptor",
+                  std::string("\x06\x00\xFF\x09\x03\xA1\x01\x75\x08\x95\x16\x81\x02\xC0", 14));
+        fs::create_directories(root / "dev");
+        const int writer = openWriter(root / "dev/hidraw0");
+        Feeder feeder(1000, [&](std::int64_t) {
+            std::uint8_t report[22] = {};
+            const std::int64_t now = monotonicNs();
+            std::memcpy(report, &now, sizeof now);
+            [[maybe_unused]] auto n = ::write(writer, report, sizeof report);
+        });
+        hid::HidrawBackend backend(root);
+        for (const int periodMs : {10, 4}) {
+            TickLatency latency;
+            std::vector<std::uint8_t> buffer(22);
+            auto device = backend.createDevice(0);
+            device->open();
+            device->registerInputReportCallback(buffer.data(), buffer.size(), &TickLatency::callback, &latency);
+            device->scheduleWithMainLoop();
+            QTimer processing;
+            processing.setTimerType(Qt::PreciseTimer);
+            QObject::connect(&processing, &QTimer::timeout, [&] { latency.tick(); });
+            processing.start(periodMs);
+            QEventLoop loop;
+            QTimer::singleShot(500, &loop, &QEventLoop::quit);
+            loop.exec();
+            latency.latenciesMs.clear();
+            latency.lateForATick = 0;
+            QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+            loop.exec();
+            device->unscheduleFromMainLoop();
+            device->close();
+            const std::size_t count = latency.latenciesMs.size();
+            std::printf("hidraw report -> the %d ms tick that sees it: p50 %.2f ms, p99 %.2f ms, max %.2f ms; "
+                        "%ld of %zu reports missed a tick after they were written\n",
+                        periodMs, latency.percentile(0.5), latency.percentile(0.99), latency.percentile(1.0),
+                        latency.lateForATick, count);
+        }
         ::close(writer);
     }
     { // replay: the shipped recording, 1000 reports a second.
