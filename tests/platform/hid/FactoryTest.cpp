@@ -4,9 +4,12 @@
 #include <QString>
 #include <QtGlobal>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -190,6 +193,88 @@ TEST(FactoryTest, AutomaticOrdersBufferThenInputDeviceThenPollingAndSaysWhich)
     EXPECT_EQ(lines[1],
               "sensor: using the input-device sensor \"input accelerometer\" - no usable vendor HID, IIO buffer "
               "sensor was found before it");
+}
+
+// Runs `body` as a user without the privilege to open other users' files: in a child process
+// that drops root where the tests run as root. Returns what `body` wrote to its descriptor.
+std::string asUnprivilegedUser(const std::function<std::string()>& body)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        return "pipe failed";
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        std::string out;
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            out = "cannot drop root";
+        } else {
+            out = body();
+        }
+        [[maybe_unused]] const auto written = ::write(pipeFds[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    std::string out;
+    char chunk[1024];
+    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
+        out.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return out;
+}
+
+TEST(FactoryTest, AutomaticSkipsASensorThisUserMayNotOpenAndSaysWhatGrantsIt)
+{
+    testsupport::TempDir root;
+    ASSERT_EQ(::chmod(root.path().c_str(), 0755), 0);
+    root.write("sys/class/hidraw/hidraw0/device/report_descriptor",
+               std::string("\x06\x00\xFF\x09\x03\xA1\x01\x75\x08\x95\x16\x81\x02\xC0", 14));
+    root.mkdir("dev/input");
+    const fs::path input = root.mkdir("sys/class/input/event1/device");
+    root.write(input / "name", "input accelerometer\n");
+    root.write(input / "properties", "40\n");
+    root.write(input / "capabilities/abs", "7\n");
+    for (const char* node : {"dev/hidraw0", "dev/input/event1"}) {
+        ASSERT_EQ(::mkfifo((root.path() / node).c_str(), 0600), 0);
+        if (::geteuid() != 0) {
+            ASSERT_EQ(::chmod((root.path() / node).c_str(), 0), 0);
+        }
+    }
+    const fs::path iio = root.mkdir("sys/bus/iio/devices/iio:device2");
+    root.write(iio / "name", "polled\n");
+    root.write(iio / "in_accel_scale", "0.01\n");
+    for (const char* axis : {"x", "y", "z"}) {
+        root.write(iio / (std::string("in_accel_") + axis + "_raw"), "0\n");
+    }
+
+    const std::string out = asUnprivilegedUser([&] {
+        static std::string lines;
+        qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { lines += text.toStdString() + "\n"; });
+        auto backend = hid::makeBackend({hid::BackendKind::Automatic, root.path().string(), ""});
+        std::vector<hid::ServiceId> services;
+        backend->matchingServices(hid::kSensorServiceClass, services);
+        std::string products;
+        for (const hid::ServiceId service : services) {
+            products += productOf(*backend, service) + ";";
+        }
+        return products + "\n" + lines;
+    });
+    const std::string rules = " is not readable by this user: install resources/udev/70-thwacko-sensors.rules into "
+                              "/etc/udev/rules.d/ (see the README)";
+    EXPECT_EQ(out.substr(0, out.find('\n')), "polled;") << out;
+    for (const char* node : {"dev/hidraw0", "dev/input/event1"}) {
+        const std::string file = (root.path() / node).string();
+        EXPECT_NE(out.find(file + " (group "), std::string::npos) << out;
+        EXPECT_NE(out.find(", mode 0"), std::string::npos) << out;
+    }
+    EXPECT_NE(out.find("hidraw: " + (root.path() / "dev/hidraw0").string()), std::string::npos) << out;
+    EXPECT_NE(out.find("evdev: " + (root.path() / "dev/input/event1").string()), std::string::npos) << out;
+    EXPECT_NE(out.find(rules), std::string::npos) << out;
 }
 
 TEST(FactoryTest, NamedBackendsSeeOnlyTheirOwnDevices)
