@@ -502,6 +502,7 @@ private:
         std::vector<std::uint8_t> data(sampleSize * 256);
         std::size_t held = 0; // bytes of a partial sample kept from the last read
         std::optional<std::int64_t> lastStamp;
+        std::optional<std::chrono::steady_clock::time_point> lastRead;
         for (;;) {
             pollfd fds[2] = {{nodeFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0) {
@@ -527,6 +528,18 @@ private:
                 return;
             }
             held += static_cast<std::size_t>(n);
+            // Without a stated rate or timestamps, the samples of one read share the time since
+            // the previous read.
+            double arrivalUs = 0;
+            if (nominalUs <= 0 && timestampChannel < 0) {
+                const auto now = std::chrono::steady_clock::now();
+                const std::size_t count = held / sampleSize;
+                if (lastRead && count > 0) {
+                    arrivalUs =
+                        std::chrono::duration<double, std::micro>(now - *lastRead).count() / static_cast<double>(count);
+                }
+                lastRead = now;
+            }
             std::size_t at = 0;
             for (; at + sampleSize <= held; at += sampleSize) {
                 const std::uint8_t* sample = data.data() + at;
@@ -535,7 +548,7 @@ private:
                     const Channel& channel = channels[axisChannel[i]];
                     units[i] = unitsOf(i, static_cast<double>(channel.type.decode(sample + channel.offset)));
                 }
-                double intervalUs = nominalUs;
+                double intervalUs = nominalUs > 0 ? nominalUs : arrivalUs;
                 if (timestampChannel >= 0) {
                     const Channel& channel = channels[static_cast<std::size_t>(timestampChannel)];
                     const std::int64_t stamp = channel.type.decode(sample + channel.offset);

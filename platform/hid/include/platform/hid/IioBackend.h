@@ -24,7 +24,8 @@ namespace hid {
 ///   the device's own trigger (else an hrtimer trigger made in configfs, else it polls), enables
 ///   the three axes and the timestamp, sets the buffer's length and watermark and enables it,
 ///   all in the kernel's order; unscheduling undoes each step in reverse. Samples are decoded
-///   by their scan types; the timestamps, when present, give the time between samples.
+///   by their scan types; the timestamps, when present, give the time between samples, else the
+///   sampling frequency, else the time between reads.
 /// - by polling `in_accel_{x,y,z}_raw` at `sampling_frequency`, at most 200 Hz, where the device
 ///   has no buffer or trigger, or when another process holds the buffer (EBUSY, with a warning).
 /// open() returns -errno when the source cannot be opened (a permission failure is logged with
