@@ -7,22 +7,29 @@ namespace hid::detail {
 
 MainLoopDrain::MainLoopDrain(Drain drain)
     : drain(std::move(drain))
+    , fallback(new QTimer)
 {
-    fallback.setTimerType(Qt::PreciseTimer);
-    fallback.setInterval(kFallbackInterval);
-    QObject::connect(&fallback, &QTimer::timeout, this, [this] { run(); });
+    fallback->setTimerType(Qt::PreciseTimer);
+    fallback->setInterval(kFallbackInterval);
+    QObject::connect(fallback, &QTimer::timeout, this, [this] { run(); });
 }
 
 MainLoopDrain::~MainLoopDrain()
 {
     *alive = false;
     stop();
+    fallback->disconnect();
+    if (draining) {
+        fallback->deleteLater(); // its timeout may be what is running now
+    } else {
+        delete fallback;
+    }
 }
 
 void MainLoopDrain::start()
 {
     running = true;
-    fallback.start();
+    fallback->start();
     QCoreApplication* const application = QCoreApplication::instance();
     if (!filtering && application && application->thread() == QThread::currentThread()) {
         application->installEventFilter(this);
@@ -33,7 +40,7 @@ void MainLoopDrain::start()
 void MainLoopDrain::stop()
 {
     running = false;
-    fallback.stop();
+    fallback->stop();
     if (filtering) {
         if (QCoreApplication* const application = QCoreApplication::instance()) {
             application->removeEventFilter(this);
@@ -45,7 +52,7 @@ void MainLoopDrain::stop()
 bool MainLoopDrain::eventFilter(QObject* watched, QEvent*)
 {
     // Our own timer's event drains through its timeout; every other event drains first.
-    if (watched != &fallback) {
+    if (watched != fallback) {
         run();
     }
     return false;
@@ -65,7 +72,7 @@ void MainLoopDrain::run()
     }
     draining = false;
     if (running) {
-        fallback.start(); // restarted: while the loop wakes for other reasons the fallback stays quiet
+        fallback->start(); // restarted: while the loop wakes for other reasons the fallback stays quiet
     }
 }
 

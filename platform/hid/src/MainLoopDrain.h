@@ -36,7 +36,7 @@ private:
     void run();
 
     Drain drain;
-    QTimer fallback;
+    QTimer* fallback; // owned; deleted later when destroyed from inside its own timeout
     bool running = false;
     bool draining = false;
     bool filtering = false;
