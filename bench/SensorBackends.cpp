@@ -112,7 +112,8 @@ struct Counter {
 };
 
 /// Listens through `backend` for `seconds` with a 10 ms timer beside it: through the service,
-/// or (`reportLength` given) through the device directly with a buffer of that many bytes.
+/// or (`reportLength` given) through the device directly with a buffer of that many bytes; with
+/// no backend, only the timer runs.
 Result listen(std::shared_ptr<hid::Backend> backend, double seconds, std::size_t reportLength = 0)
 {
     AccelerometerService service(backend);
@@ -120,7 +121,9 @@ Result listen(std::shared_ptr<hid::Backend> backend, double seconds, std::size_t
     Counter counter;
     std::vector<std::uint8_t> buffer(reportLength);
     std::unique_ptr<hid::Device> device;
-    if (reportLength == 0) {
+    if (!backend) {
+        // Only the timer runs.
+    } else if (reportLength == 0) {
         service.setOnSample([&](double, double, double) { ++samples; });
         service.setOnError([](const AccelerometerError& error) {
             std::fprintf(stderr, "sensor error: %s\n", error.errorDescription().c_str());
@@ -265,6 +268,8 @@ int main(int argc, char** argv)
     std::printf("%-12s %-34s %9s %10s %10s %10s\n", "backend", "fake at native rate", "reports/s", "samples/s",
                 "main ms/s", "main wk/s");
 
+    // The processing timer alone, for what the backends add to it.
+    print("(none)", "the 10 ms timer alone", listen(nullptr, seconds));
     { // hidraw: 1000 reports a second through a FIFO.
         const fs::path root = work / "hidraw";
         writeFile(root / "sys/class/hidraw/hidraw0/device/report_descriptor",

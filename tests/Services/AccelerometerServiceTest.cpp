@@ -1,7 +1,14 @@
 #include "Services/AccelerometerService.h"
+#include "platform/hid/HidrawBackend.h"
+#include "support/EventLoop.h"
 #include "support/FakeHid.h"
+#include "support/TempDir.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <tuple>
 
@@ -367,6 +374,57 @@ TEST_F(AccelerometerServiceTest, HandlersMayReenterTheServiceWithoutDeadlock)
     deliver(16);
     EXPECT_EQ(samples.size(), 1u);
     EXPECT_FALSE(service.onSample());
+}
+
+TEST(AccelerometerServiceOverHidraw, ANodeThatHangsUpIsReportedOnTheMainLoopAndOpenedAgainByTheNextStart)
+{
+    // The hidraw node is a FIFO: closing its writer is the hang-up of a sensor that went away.
+    testsupport::TempDir dir;
+    dir.write("sys/class/hidraw/hidraw0/device/report_descriptor",
+              std::string("\x06\x00\xFF\x09\x03\xA1\x01\x75\x08\x95\x16\x81\x02\xC0", 14));
+    const std::string node = (dir.mkdir("dev") / "hidraw0").string();
+    ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
+    AccelerometerService service(std::make_shared<hid::HidrawBackend>(dir.path()));
+    std::vector<std::string> errors;
+    int samples = 0;
+    const auto install = [&] {
+        service.setOnSample([&](double, double, double) { ++samples; });
+        service.setOnError([&](const AccelerometerError& error) { errors.push_back(error.errorDescription()); });
+    };
+
+    int writer = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    install();
+    service.start();
+    ASSERT_TRUE(service.isStarted());
+    const auto report = sensorReport(0, 0, 65536);
+    ASSERT_EQ(::write(writer, report.data(), report.size()), 22);
+    ::close(writer);
+    EXPECT_TRUE(errors.empty()) << "reported outside the main loop";
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return !errors.empty(); }));
+    EXPECT_EQ(errors, std::vector<std::string>{"Lost the accelerometer (code: 0xffffffed)."});
+    EXPECT_FALSE(service.isStarted());
+
+    service.stop();
+    writer = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    install();
+    service.start();
+    EXPECT_TRUE(service.isStarted());
+    // One report at a time: a FIFO would hand reports waiting together to one read.
+    const auto unread = [&] {
+        int bytes = 0;
+        ::ioctl(writer, FIONREAD, &bytes);
+        return bytes;
+    };
+    for (int i = 0; i < AccelerometerService::imuDecimation; ++i) {
+        ASSERT_EQ(::write(writer, report.data(), report.size()), 22);
+        ASSERT_TRUE(testsupport::pumpUntil([&] { return unread() == 0; }));
+    }
+    EXPECT_EQ(samples, 1);
+    EXPECT_EQ(errors.size(), 1u);
+    service.stop();
+    ::close(writer);
 }
 
 TEST(AccelerometerServiceLifetime, DestroyingAStartedServiceStopsItsDevice)
