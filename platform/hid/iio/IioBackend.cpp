@@ -29,6 +29,8 @@ constexpr std::array<const char*, 3> kAxes = {"x", "y", "z"};
 // The reader wakes about this often: the buffer's watermark is the samples of one such period.
 constexpr double kReaderWakeHz = 100.0;
 constexpr int kBufferLength = 1024;
+// Polling gives up after this many failed reads in a row (a second at 200 Hz).
+constexpr int kMaxFailedReads = 200;
 
 fs::path rawFile(const fs::path& folder, const char* axis)
 {
@@ -568,18 +570,33 @@ private:
         const auto period = std::chrono::microseconds(static_cast<std::int64_t>(std::ceil(readPeriodUs)));
         auto next = Clock::now();
         bool warned = false;
+        int failedReads = 0; // in a row
         for (;;) {
+            bool failed = false;
+            int error = EIO;
             for (std::size_t i = 0; i < kAxes.size(); ++i) {
                 char text[64];
                 const ssize_t n = ::pread(axes[i].fd, text, sizeof text - 1, 0);
+                if (n < 0) {
+                    error = errno;
+                }
                 const auto raw =
                     n > 0 ? detail::parseNumber(std::string_view(text, static_cast<std::size_t>(n))) : std::nullopt;
                 if (raw) {
                     axes[i].units = unitsOf(i, *raw);
-                } else if (!warned) {
-                    qCWarning(lcHid) << "iio: cannot read" << folder.c_str() << "- repeating the last reading";
-                    warned = true;
+                } else {
+                    failed = true;
+                    if (!warned) {
+                        qCWarning(lcHid) << "iio: cannot read" << folder.c_str() << "- repeating the last reading";
+                        warned = true;
+                    }
                 }
+            }
+            // A device that went away, or a second of nothing but failures, ends the stream.
+            failedReads = failed ? failedReads + 1 : 0;
+            if (failed && (error == ENODEV || error == ENXIO || failedReads >= kMaxFailedReads)) {
+                sink.fail(-error);
+                return;
             }
             sink.push({axes[0].units, axes[1].units, axes[2].units}, readPeriodUs);
             next += period;

@@ -181,6 +181,25 @@ TEST_F(IioBackendTest, EachPolledReadingOfASlowDeviceMakesEightReports)
     }
 }
 
+TEST_F(IioBackendTest, PollingThatOnlyFailsEndsTheStream)
+{
+    // A raw file that is a folder opens, and every read of it fails with EISDIR.
+    const fs::path folder = addDevice(0, kAccelerometer);
+    fs::remove(folder / "in_accel_y_raw");
+    fs::create_directory(folder / "in_accel_y_raw");
+    ReportSink sink;
+    hidtest::RemovalSink removal;
+    auto device = backend.createDevice(0);
+    ASSERT_EQ(device->open(), hid::kSuccess);
+    sink.attach(*device);
+    removal.attach(*device, sink);
+    device->scheduleWithMainLoop();
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return !removal.errors.empty(); }));
+    EXPECT_EQ(removal.errors, std::vector<hid::ReturnCode>{-EISDIR});
+    EXPECT_FALSE(sink.reports.empty()) << "the readable axes were delivered until then";
+    device->close();
+}
+
 TEST_F(IioBackendTest, OpenFailsWithNegativeErrno)
 {
     const fs::path folder = addDevice(0, kAccelerometer);

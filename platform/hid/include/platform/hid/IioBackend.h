@@ -29,7 +29,9 @@ namespace hid {
 /// - by polling `in_accel_{x,y,z}_raw` at `sampling_frequency`, at most 200 Hz, where the device
 ///   has no buffer or trigger, or when another process holds the buffer (EBUSY, with a warning).
 /// open() returns -errno when the source cannot be opened (a permission failure is logged with
-/// what grants access). A read error or hang-up of the buffer calls the removal callback.
+/// what grants access). A read error or hang-up of the buffer, and polling that fails with
+/// ENODEV or 200 times in a row (a failed read repeats the last reading), call the removal
+/// callback.
 /// Destroying a device also stops it and closes its files. Main thread only.
 class IioBackend final : public Backend {
 public:
