@@ -90,6 +90,13 @@ private:
     std::thread thread;
 };
 
+std::int64_t monotonicNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+}
+
 struct Result {
     double reportsPerSecond = 0;
     double samplesPerSecond = 0;
@@ -152,10 +159,12 @@ Result listen(std::shared_ptr<hid::Backend> backend, double seconds, std::size_t
     loop.exec();
     const long samplesBefore = counted();
     const ThreadUsage before = ThreadUsage::now();
-    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+    const std::int64_t startNs = monotonicNs();
+    QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
     const ThreadUsage after = ThreadUsage::now();
     const long taken = counted() - samplesBefore;
+    seconds = static_cast<double>(monotonicNs() - startNs) / 1e9; // the window as it really was
     service.stop();
     if (device) {
         device->unscheduleFromMainLoop();
@@ -170,13 +179,6 @@ void print(const char* name, const char* fake, const Result& r)
     std::printf("%-12s %-34s %9.0f %10.1f %10.2f %10.0f\n", name, fake, r.reportsPerSecond, r.samplesPerSecond,
                 r.mainCpuMsPerSecond, r.mainWakeUpsPerSecond);
     std::fflush(stdout);
-}
-
-std::int64_t monotonicNs()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
 }
 
 /// Reads the write time that the feeder put in a report's first eight bytes, for each report,
@@ -313,7 +315,7 @@ int main(int argc, char** argv)
             loop.exec();
             latency.latenciesMs.clear();
             latency.lateForATick = 0;
-            QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+            QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
             loop.exec();
             device->unscheduleFromMainLoop();
             device->close();
