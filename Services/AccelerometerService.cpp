@@ -24,6 +24,9 @@ std::int32_t AccelerometerError::code() const
     if (const auto* open = std::get_if<CannotOpen>(&value)) {
         return open->code;
     }
+    if (const auto* lost = std::get_if<DeviceLost>(&value)) {
+        return lost->code;
+    }
     return 0;
 }
 
@@ -34,6 +37,9 @@ std::string AccelerometerError::errorDescription() const
     }
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(static_cast<std::uint32_t>(code())));
+    if (isDeviceLost()) {
+        return std::string("Lost the accelerometer (code: ") + hex + ").";
+    }
     return std::string("Cannot open accelerometer (code: ") + hex + ").";
 }
 
@@ -145,6 +151,7 @@ void AccelerometerService::start()
     }
     hidDevice->registerInputReportCallback(reportBuffer.get(), reportBufSize, &AccelerometerService::reportCallback,
                                            this);
+    hidDevice->registerRemovalCallback(&AccelerometerService::removalCallback, this);
     hidDevice->scheduleWithMainLoop();
 
     if (const ReadyHandler handler = onReady()) {
@@ -206,6 +213,36 @@ void AccelerometerService::handleReport(const std::uint8_t* report, std::ptrdiff
     decimationCounter = 0;
     (*handler)(decodeAxis(report, imuDataOffset), decodeAxis(report, imuDataOffset + 4),
                decodeAxis(report, imuDataOffset + 8));
+}
+
+void AccelerometerService::handleDeviceLost(hid::ReturnCode code)
+{
+    std::shared_ptr<const ErrorHandler> handler;
+    {
+        std::lock_guard lock(stateLock);
+        if (acceptingCallbacks) {
+            handler = errorHandler;
+        }
+        acceptingCallbacks = false;
+    }
+    // Release the dead device (from inside its own callback, which devices allow), so that a
+    // later start() finds and opens the sensor again; the handlers stay for the owner's stop().
+    if (hidDevice) {
+        hidDevice->unscheduleFromMainLoop();
+        hidDevice->close();
+        hidDevice.reset();
+    }
+    reportBuffer.reset();
+    if (handler && *handler) {
+        (*handler)(AccelerometerError::deviceLost(code));
+    }
+}
+
+void AccelerometerService::removalCallback(void* context, hid::ReturnCode code)
+{
+    if (context) {
+        static_cast<AccelerometerService*>(context)->handleDeviceLost(code);
+    }
 }
 
 void AccelerometerService::reportCallback(void* context, hid::ReturnCode, void*, std::uint32_t, std::uint32_t,

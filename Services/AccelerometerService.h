@@ -17,22 +17,28 @@ public:
     struct CannotOpen {
         std::int32_t code;
     };
+    /// The started sensor stopped delivering (a read error or a hang-up).
+    struct DeviceLost {
+        std::int32_t code;
+    };
 
     static AccelerometerError deviceNotFound() { return AccelerometerError(DeviceNotFound{}); }
     static AccelerometerError cannotOpen(std::int32_t code) { return AccelerometerError(CannotOpen{code}); }
+    static AccelerometerError deviceLost(std::int32_t code) { return AccelerometerError(DeviceLost{code}); }
 
     bool isDeviceNotFound() const { return std::holds_alternative<DeviceNotFound>(value); }
-    /// The open call's code, for cannotOpen.
+    bool isDeviceLost() const { return std::holds_alternative<DeviceLost>(value); }
+    /// The open call's code for cannotOpen, the device layer's for deviceLost.
     std::int32_t code() const;
     /// The text the user is shown.
     std::string errorDescription() const;
 
 private:
-    explicit AccelerometerError(std::variant<DeviceNotFound, CannotOpen> v)
+    explicit AccelerometerError(std::variant<DeviceNotFound, CannotOpen, DeviceLost> v)
         : value(v)
     {
     }
-    std::variant<DeviceNotFound, CannotOpen> value;
+    std::variant<DeviceNotFound, CannotOpen, DeviceLost> value;
 };
 
 /// Finds the laptop's motion sensor, opens and configures it, and hands one decoded report in
@@ -74,6 +80,8 @@ public:
 
     /// Finds, opens, configures and schedules the sensor, then calls onReady; on failure calls
     /// onError exactly once and stays idle. A no-op while started.
+    /// When the started sensor is lost (a read error or hang-up), the service releases it, so a
+    /// later start() opens it again, and calls onError with deviceLost, on the main thread.
     void start();
     /// Stops report delivery, closes the device and frees the buffer. Safe in any state.
     void stop();
@@ -96,6 +104,8 @@ private:
     /// Applies the matching rule to the first sensor service, creates and opens its device.
     OpenOutcome findAndOpenDevice();
     void handleReport(const std::uint8_t* report, std::ptrdiff_t length);
+    void handleDeviceLost(hid::ReturnCode code);
+    static void removalCallback(void* context, hid::ReturnCode code);
     static void reportCallback(void* context, hid::ReturnCode result, void* sender, std::uint32_t type,
                                std::uint32_t reportId, std::uint8_t* report, std::ptrdiff_t length);
 

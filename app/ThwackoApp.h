@@ -17,7 +17,7 @@ public:
     /// runs the event loop until the application quits (its menu, SIGINT or SIGTERM).
     ///
     /// Options of our own (everything else goes to Qt):
-    ///   --sensor <auto|hidraw|iio|replay|none>  the sensor backend (else $THWACKO_SENSOR)
+    ///   --sensor <auto|hidraw|iio|evdev|replay|none>  the sensor backend (else $THWACKO_SENSOR)
     ///   --sensor-replay <file>                  the recording the replay backend plays
     ///   --start-listening                       start listening once launched
     static int main(int argc, char** argv);

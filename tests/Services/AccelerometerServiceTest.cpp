@@ -1,7 +1,14 @@
 #include "Services/AccelerometerService.h"
+#include "platform/hid/HidrawBackend.h"
+#include "support/EventLoop.h"
 #include "support/FakeHid.h"
+#include "support/TempDir.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <tuple>
 
@@ -86,6 +93,15 @@ TEST(AccelerometerError, Descriptions)
         EXPECT_EQ(AccelerometerError::cannotOpen(code).errorDescription(), text) << code;
         EXPECT_EQ(AccelerometerError::cannotOpen(code).code(), code);
     }
+}
+
+TEST(AccelerometerError, ALostDeviceDescribesItselfWithItsCode)
+{
+    const AccelerometerError lost = AccelerometerError::deviceLost(-19);
+    EXPECT_TRUE(lost.isDeviceLost());
+    EXPECT_FALSE(lost.isDeviceNotFound());
+    EXPECT_EQ(lost.code(), -19);
+    EXPECT_EQ(lost.errorDescription(), "Lost the accelerometer (code: 0xffffffed).");
 }
 
 TEST_F(AccelerometerServiceTest, StartConfiguresSchedulesAndReportsReady)
@@ -290,6 +306,40 @@ TEST_F(AccelerometerServiceTest, AFailedOpenIsRetriedByTheNextStart)
     EXPECT_EQ(readyCalls, 1);
 }
 
+TEST_F(AccelerometerServiceTest, ALostDeviceIsReleasedReportedOnceAndReopenedByTheNextStart)
+{
+    startWithSensor();
+    deliver(8);
+    ASSERT_TRUE(backend->lose(-5));
+    EXPECT_EQ(errors, std::vector<std::string>{"Lost the accelerometer (code: 0xfffffffb)."});
+    EXPECT_FALSE(service.isStarted());
+    const auto* lost = backend->lastDevice();
+    EXPECT_FALSE(lost->scheduled);
+    EXPECT_EQ(lost->closes, 1);
+    EXPECT_TRUE(lost->released);
+    EXPECT_EQ(samples.size(), 1u);
+
+    // The owner's handler stops the service; a later start opens the sensor again.
+    service.stop();
+    installHandlers();
+    service.start();
+    EXPECT_TRUE(service.isStarted());
+    EXPECT_EQ(backend->devices.size(), 2u);
+    EXPECT_EQ(errors.size(), 1u);
+    deliver(8);
+    EXPECT_EQ(samples.size(), 2u);
+}
+
+TEST_F(AccelerometerServiceTest, ALossAfterDisableCallbacksReportsNothing)
+{
+    startWithSensor();
+    service.disableCallbacks();
+    installHandlers(); // not accepted again until the next start
+    ASSERT_TRUE(backend->lose(-5));
+    EXPECT_TRUE(errors.empty());
+    EXPECT_FALSE(service.isStarted());
+}
+
 TEST_F(AccelerometerServiceTest, WithoutAnErrorHandlerAFailureIsSilent)
 {
     service.setOnReady([this] { ++readyCalls; });
@@ -324,6 +374,57 @@ TEST_F(AccelerometerServiceTest, HandlersMayReenterTheServiceWithoutDeadlock)
     deliver(16);
     EXPECT_EQ(samples.size(), 1u);
     EXPECT_FALSE(service.onSample());
+}
+
+TEST(AccelerometerServiceOverHidraw, ANodeThatHangsUpIsReportedOnTheMainLoopAndOpenedAgainByTheNextStart)
+{
+    // The hidraw node is a FIFO: closing its writer is the hang-up of a sensor that went away.
+    testsupport::TempDir dir;
+    dir.write("sys/class/hidraw/hidraw0/device/report_descriptor",
+              std::string("\x06\x00\xFF\x09\x03\xA1\x01\x75\x08\x95\x16\x81\x02\xC0", 14));
+    const std::string node = (dir.mkdir("dev") / "hidraw0").string();
+    ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
+    AccelerometerService service(std::make_shared<hid::HidrawBackend>(dir.path()));
+    std::vector<std::string> errors;
+    int samples = 0;
+    const auto install = [&] {
+        service.setOnSample([&](double, double, double) { ++samples; });
+        service.setOnError([&](const AccelerometerError& error) { errors.push_back(error.errorDescription()); });
+    };
+
+    int writer = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    install();
+    service.start();
+    ASSERT_TRUE(service.isStarted());
+    const auto report = sensorReport(0, 0, 65536);
+    ASSERT_EQ(::write(writer, report.data(), report.size()), 22);
+    ::close(writer);
+    EXPECT_TRUE(errors.empty()) << "reported outside the main loop";
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return !errors.empty(); }));
+    EXPECT_EQ(errors, std::vector<std::string>{"Lost the accelerometer (code: 0xffffffed)."});
+    EXPECT_FALSE(service.isStarted());
+
+    service.stop();
+    writer = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    install();
+    service.start();
+    EXPECT_TRUE(service.isStarted());
+    // One report at a time: a FIFO would hand reports waiting together to one read.
+    const auto unread = [&] {
+        int bytes = 0;
+        ::ioctl(writer, FIONREAD, &bytes);
+        return bytes;
+    };
+    for (int i = 0; i < AccelerometerService::imuDecimation; ++i) {
+        ASSERT_EQ(::write(writer, report.data(), report.size()), 22);
+        ASSERT_TRUE(testsupport::pumpUntil([&] { return unread() == 0; }));
+    }
+    EXPECT_EQ(samples, 1);
+    EXPECT_EQ(errors.size(), 1u);
+    service.stop();
+    ::close(writer);
 }
 
 TEST(AccelerometerServiceLifetime, DestroyingAStartedServiceStopsItsDevice)

@@ -281,6 +281,26 @@ TEST_F(ThwackoViewModelTest, AMissingSensorEndsInError)
     EXPECT_EQ(vm->errorMessage(), "Cannot open accelerometer (code: 0xfffffff3).");
 }
 
+TEST_F(ThwackoViewModelTest, LosingTheSensorWhileListeningEndsInErrorAndStartTriesAgain)
+{
+    make();
+    startListening();
+    ASSERT_EQ(vm->statusMessage(), "Listening for slaps...");
+    ASSERT_TRUE(sensor->lose(-19));
+    drain();
+    EXPECT_FALSE(vm->isRunning());
+    EXPECT_EQ(vm->statusMessage(), "Error");
+    EXPECT_EQ(vm->errorMessage(), "Lost the accelerometer (code: 0xffffffed).");
+    EXPECT_FALSE(vm->processingTimerInterval());
+
+    vm->start();
+    drain();
+    EXPECT_EQ(sensor->devices.size(), 2u);
+    EXPECT_EQ(sensor->lastDevice()->opens, 1);
+    EXPECT_EQ(vm->statusMessage(), "Listening for slaps...");
+    EXPECT_EQ(vm->errorMessage(), std::nullopt);
+}
+
 struct RefusalCase {
     const char* name;
     SoundPackType mode;

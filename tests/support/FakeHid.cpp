@@ -35,6 +35,11 @@ public:
         log->callback = callback;
         log->context = context;
     }
+    void registerRemovalCallback(hid::RemovalCallback callback, void* context) override
+    {
+        log->removalCallback = callback;
+        log->removalContext = context;
+    }
     void scheduleWithMainLoop() override
     {
         ++log->schedules;
@@ -114,6 +119,16 @@ bool FakeHidBackend::deliver(std::span<const std::uint8_t> report)
     std::memcpy(log->buffer, report.data(), length);
     log->callback(log->context, hid::kSuccess, nullptr, hid::kInputReport, 0, log->buffer,
                   static_cast<std::ptrdiff_t>(length));
+    return true;
+}
+
+bool FakeHidBackend::lose(hid::ReturnCode error)
+{
+    FakeHidDeviceLog* log = lastDevice();
+    if (!log || !log->scheduled || log->released || !log->removalCallback) {
+        return false;
+    }
+    log->removalCallback(log->removalContext, error);
     return true;
 }
 

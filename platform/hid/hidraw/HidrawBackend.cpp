@@ -1,12 +1,13 @@
 #include "platform/hid/HidrawBackend.h"
 
 #include "HidLogging.h"
-#include "MainLoopPacer.h"
+#include "MainLoopDrain.h"
+#include "Permissions.h"
 #include "ReportTarget.h"
 #include "SysfsFile.h"
 #include "platform/hid/ReportDescriptor.h"
+#include "platform/hid/SensorReport.h"
 
-#include <QSocketNotifier>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -18,8 +19,8 @@ namespace hid {
 namespace {
 
 constexpr std::string_view kNodePrefix = "hidraw";
-// hidraw queues at most 64 reports per reader; more reads than that in one wake-up mean the
-// node is not behaving like hidraw, and the loop gets its turn back.
+// hidraw queues at most 64 reports per reader; more reads than that in one drain mean the node
+// is not behaving like hidraw, and the loop gets its turn back.
 constexpr int kMaxReadsPerWakeUp = 1024;
 
 std::string nodeName(ServiceId service) { return std::string(kNodePrefix) + std::to_string(service); }
@@ -28,13 +29,14 @@ class HidrawDevice final : public Device {
 public:
     explicit HidrawDevice(std::filesystem::path node)
         : node(std::move(node))
+        , drain([this] { deliverPending(); })
     {
     }
 
     ~HidrawDevice() override
     {
         *alive = false;
-        stopNotifier();
+        drain.stop();
         closeDescriptor();
     }
 
@@ -45,7 +47,11 @@ public:
         }
         const int opened = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (opened < 0) {
-            return -errno;
+            const int error = errno;
+            if (error == EACCES || error == EPERM) {
+                detail::warnAboutPermission("hidraw", node);
+            }
+            return -error;
         }
         struct stat info {};
         if (::fstat(opened, &info) != 0 || S_ISDIR(info.st_mode)) {
@@ -54,6 +60,7 @@ public:
             return -error;
         }
         fd = opened;
+        failed = false;
         return kSuccess;
     }
 
@@ -69,32 +76,28 @@ public:
         target.set(reportBuffer, reportLength, reportCallback, reportContext);
     }
 
-    void scheduleWithMainLoop() override
+    void registerRemovalCallback(RemovalCallback callback, void* context) override
     {
-        if (fd < 0 || notifier) {
-            return;
-        }
-        notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { onReadable(); });
+        target.setRemoval(callback, context);
     }
 
-    void unscheduleFromMainLoop() override { stopNotifier(); }
+    void scheduleWithMainLoop() override
+    {
+        if (fd < 0 || drain.isRunning() || failed) {
+            return;
+        }
+        drain.start();
+    }
+
+    void unscheduleFromMainLoop() override { drain.stop(); }
 
     void close() override
     {
-        stopNotifier();
+        drain.stop();
         closeDescriptor();
     }
 
 private:
-    void stopNotifier()
-    {
-        if (notifier) {
-            notifier->setEnabled(false);
-        }
-        detail::retire(notifier, delivering);
-    }
-
     void closeDescriptor()
     {
         if (fd >= 0) {
@@ -103,28 +106,14 @@ private:
         }
     }
 
-    void onReadable()
+    // Reads every report the node holds, in order, and hands each over.
+    void deliverPending()
     {
-        if (delivering) {
-            // A report callback runs a nested event loop: keep the level-triggered notifier quiet
-            // until the outer delivery is done, rather than reading from inside it.
-            notifier->setEnabled(false);
-            return;
-        }
         const auto stillAlive = alive;
-        QSocketNotifier* const current = notifier.get();
-        delivering = true;
-        bool keep = true;
-        for (int reads = 0; keep && reads < kMaxReadsPerWakeUp; ++reads) {
-            keep = readOne();
-            if (!*stillAlive) {
-                return; // destroyed by the callback
+        for (int reads = 0; reads < kMaxReadsPerWakeUp && drain.isRunning(); ++reads) {
+            if (!readOne() || !*stillAlive) {
+                return; // nothing more now, or destroyed by the callback
             }
-            keep = keep && notifier.get() == current; // unscheduled or closed by the callback
-        }
-        delivering = false;
-        if (notifier.get() == current && notifier && !notifier->isEnabled() && fd >= 0 && !failed) {
-            notifier->setEnabled(true);
         }
     }
 
@@ -132,7 +121,7 @@ private:
     bool readOne()
     {
         std::uint8_t scratch[256];
-        // Without a registered buffer the report is still read, so the node does not stay readable.
+        // Without a registered buffer the report is still read, so the node does not fill up.
         std::uint8_t* const into = target.ready() ? target.buffer : scratch;
         const std::size_t capacity = target.ready() ? target.length : sizeof scratch;
         const ssize_t n = ::read(fd, into, capacity);
@@ -146,7 +135,7 @@ private:
             return false;
         }
         if (n == 0) {
-            fail(0); // the node hung up: a level-triggered notifier would fire forever
+            fail(0); // the node hung up
             return false;
         }
         if (into == target.buffer) {
@@ -160,16 +149,16 @@ private:
         qCWarning(lcHid) << "hidraw: reading" << node.c_str()
                          << "failed:" << (error ? std::strerror(error) : "end of file") << "- no more reports";
         failed = true;
-        notifier->setEnabled(false);
+        drain.stop();
+        target.lost(error ? -error : -ENODEV);
     }
 
     std::filesystem::path node;
     int fd = -1;
     ReportTarget target;
-    std::unique_ptr<QSocketNotifier> notifier;
-    bool delivering = false;
     bool failed = false;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    detail::MainLoopDrain drain; // last: stopped and destroyed before the state it reads
 };
 
 std::optional<std::string> productName(const std::filesystem::path& uevent)
@@ -193,8 +182,9 @@ std::optional<std::string> productName(const std::filesystem::path& uevent)
 
 } // namespace
 
-HidrawBackend::HidrawBackend(std::filesystem::path root)
+HidrawBackend::HidrawBackend(std::filesystem::path root, bool onlyPermitted)
     : root(std::move(root))
+    , onlyPermitted(onlyPermitted)
 {
 }
 
@@ -209,7 +199,19 @@ ReturnCode HidrawBackend::matchingServices(std::string_view className, std::vect
     if (!numbers) {
         return error == ENOENT ? kSuccess : -error;
     }
-    services.assign(numbers->begin(), numbers->end());
+    for (const std::uint64_t number : *numbers) {
+        const std::filesystem::path node = root / "dev" / nodeName(number);
+        if (onlyPermitted && !detail::mayOpen(node)) {
+            const auto found = properties(number);
+            if (found && found->count(kPrimaryUsagePageKey) &&
+                found->at(kPrimaryUsagePageKey) == PropertyValue(kSensorUsagePage) &&
+                found->at(kPrimaryUsageKey) == PropertyValue(kSensorUsage)) {
+                detail::warnAboutPermission("hidraw", node);
+            }
+            continue;
+        }
+        services.push_back(number);
+    }
     return kSuccess;
 }
 

@@ -1,10 +1,11 @@
 #include "platform/hid/ReplayBackend.h"
 
 #include "HidLogging.h"
-#include "MainLoopPacer.h"
+#include "MainLoopDrain.h"
 #include "ReportTarget.h"
 #include "platform/hid/SensorReport.h"
 
+#include <QElapsedTimer>
 #include <algorithm>
 #include <cstring>
 
@@ -12,11 +13,14 @@ namespace hid {
 
 namespace {
 
+// A stall of the main loop longer than this holds the playback clock instead of bursting.
+constexpr std::int64_t kMaxLagUs = 100'000;
+
 class ReplayDevice final : public Device {
 public:
     explicit ReplayDevice(std::shared_ptr<const Recording> recording)
         : recording(std::move(recording))
-        , pacer([this](std::int64_t nowUs) { return deliverDue(nowUs); })
+        , drain([this] { deliverDue(); })
     {
     }
 
@@ -38,27 +42,34 @@ public:
 
     void scheduleWithMainLoop() override
     {
-        if (!opened || pacer.isRunning()) {
+        if (!opened || drain.isRunning()) {
             return;
         }
         next = 0;
         passStartUs = 0;
-        pacer.start(dueUs());
+        heldUs = 0;
+        clock.start();
+        drain.start();
     }
 
-    void unscheduleFromMainLoop() override { pacer.stop(); }
+    void unscheduleFromMainLoop() override { drain.stop(); }
 
     void close() override
     {
-        pacer.stop();
+        drain.stop();
         opened = false;
     }
 
 private:
     std::int64_t dueUs() const { return passStartUs + recording->records[next].timeUs; }
 
-    std::optional<std::int64_t> deliverDue(std::int64_t nowUs)
+    void deliverDue()
     {
+        std::int64_t nowUs = clock.nsecsElapsed() / 1000 - heldUs;
+        if (const std::int64_t lag = nowUs - dueUs(); lag > kMaxLagUs) {
+            heldUs += lag;
+            nowUs -= lag;
+        }
         const auto stillAlive = alive;
         while (dueUs() <= nowUs) {
             const ReplayRecord& record = recording->records[next];
@@ -70,20 +81,21 @@ private:
                 continue;
             }
             target.deliver(this, recording->bytes(record));
-            if (!*stillAlive || !pacer.isRunning()) {
-                return std::nullopt; // destroyed, unscheduled or closed by the callback
+            if (!*stillAlive || !drain.isRunning()) {
+                return; // destroyed, unscheduled or closed by the callback
             }
         }
-        return dueUs();
     }
 
     std::shared_ptr<const Recording> recording; // never empty
     std::size_t next = 0;
     std::int64_t passStartUs = 0;
+    std::int64_t heldUs = 0;
+    QElapsedTimer clock;
     bool opened = false;
     ReportTarget target;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
-    detail::MainLoopPacer pacer; // last: destroyed before the state it reads
+    detail::MainLoopDrain drain; // last: destroyed before the state it reads
 };
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "CompositeBackend.h"
 
+#include "HidLogging.h"
+
 namespace hid::detail {
 
 namespace {
@@ -14,9 +16,17 @@ CompositeBackend::CompositeBackend(std::vector<std::unique_ptr<Backend>> parts)
 {
 }
 
+CompositeBackend::CompositeBackend(std::vector<std::unique_ptr<Backend>> parts, std::vector<std::string> names)
+    : parts(std::move(parts))
+    , names(std::move(names))
+{
+    this->names.resize(this->parts.size());
+}
+
 ReturnCode CompositeBackend::matchingServices(std::string_view className, std::vector<ServiceId>& services)
 {
     services.clear();
+    lastFound.assign(parts.size(), 0);
     ReturnCode firstFailure = kSuccess;
     bool anySucceeded = parts.empty();
     for (std::size_t index = 0; index < parts.size(); ++index) {
@@ -27,6 +37,7 @@ ReturnCode CompositeBackend::matchingServices(std::string_view className, std::v
             continue;
         }
         anySucceeded = true;
+        lastFound[index] = found.size();
         for (const ServiceId inner : found) {
             if (inner <= kInnerMask) { // an id that does not fit could not be told apart
                 services.push_back((ServiceId{index} << kIndexShift) | inner);
@@ -54,7 +65,39 @@ std::unique_ptr<Device> CompositeBackend::createDevice(ServiceId service)
 {
     ServiceId inner = 0;
     Backend* backend = part(service, inner);
-    return backend ? backend->createDevice(inner) : nullptr;
+    if (!backend) {
+        return nullptr;
+    }
+    auto device = backend->createDevice(inner);
+    if (device) {
+        logChoice(service);
+    }
+    return device;
+}
+
+void CompositeBackend::logChoice(ServiceId service)
+{
+    const std::size_t index = service >> kIndexShift;
+    if (names.empty() || index >= names.size()) {
+        return;
+    }
+    QString product;
+    if (const auto properties = part(service, service)->properties(service)) {
+        if (const auto it = properties->find("Product"); it != properties->end()) {
+            if (const auto* text = std::get_if<std::string>(&it->second)) {
+                product = QString::fromStdString(*text);
+            }
+        }
+    }
+    QStringList before;
+    for (std::size_t earlier = 0; earlier < index; ++earlier) {
+        before << QString::fromStdString(names[earlier]);
+    }
+    const QString why = before.isEmpty() ? QStringLiteral("the best kind of sensor")
+                                         : QStringLiteral("no usable ") + before.join(QStringLiteral(", ")) +
+                                               QStringLiteral(" sensor was found before it");
+    qCInfo(lcHid).noquote() << "sensor: using the" << QString::fromStdString(names[index]) << "sensor"
+                            << (product.isEmpty() ? QStringLiteral("(unnamed)") : "\"" + product + "\"") << "-" << why;
 }
 
 } // namespace hid::detail

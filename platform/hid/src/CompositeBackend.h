@@ -3,6 +3,7 @@
 #include "platform/hid/Hid.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace hid::detail {
@@ -13,6 +14,8 @@ namespace hid::detail {
 class CompositeBackend final : public Backend {
 public:
     explicit CompositeBackend(std::vector<std::unique_ptr<Backend>> parts);
+    /// The same with a name for each part, for the log line that says which sensor is used and why.
+    CompositeBackend(std::vector<std::unique_ptr<Backend>> parts, std::vector<std::string> names);
 
     ReturnCode matchingServices(std::string_view className, std::vector<ServiceId>& services) override;
     std::optional<PropertyDictionary> properties(ServiceId service) override;
@@ -20,8 +23,11 @@ public:
 
 private:
     Backend* part(ServiceId service, ServiceId& inner) const;
+    void logChoice(ServiceId service);
 
     std::vector<std::unique_ptr<Backend>> parts;
+    std::vector<std::string> names;     // empty: nothing is logged
+    std::vector<std::size_t> lastFound; // services per part at the last enumeration
 };
 
 } // namespace hid::detail

@@ -1,6 +1,7 @@
 #include "CompositeBackend.h"
 #include "HidLogging.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/hid/EvdevBackend.h"
 #include "platform/hid/Hid.h"
 #include "platform/hid/HidrawBackend.h"
 #include "platform/hid/IioBackend.h"
@@ -48,6 +49,9 @@ std::optional<BackendKind> parseBackendKind(std::string_view name)
     if (lower == "iio") {
         return BackendKind::Iio;
     }
+    if (lower == "evdev") {
+        return BackendKind::Evdev;
+    }
     if (lower == "replay") {
         return BackendKind::Replay;
     }
@@ -87,11 +91,17 @@ std::unique_ptr<Backend> makeBackend(const BackendConfig& config)
 {
     switch (config.kind) {
     case BackendKind::Automatic: {
+        // Best first: the vendor HID device, an IIO buffer, an input device, IIO polling.
         std::vector<std::unique_ptr<Backend>> parts;
-        parts.push_back(std::make_unique<HidrawBackend>(config.root));
-        parts.push_back(std::make_unique<IioBackend>(config.root));
-        return std::make_unique<detail::CompositeBackend>(std::move(parts));
+        parts.push_back(std::make_unique<HidrawBackend>(config.root, true));
+        parts.push_back(std::make_unique<IioBackend>(config.root, IioBackend::Kind::Buffered));
+        parts.push_back(std::make_unique<EvdevBackend>(config.root, EvdevBackend::AxisQuery{}, true));
+        parts.push_back(std::make_unique<IioBackend>(config.root, IioBackend::Kind::Polled));
+        return std::make_unique<detail::CompositeBackend>(
+            std::move(parts), std::vector<std::string>{"vendor HID", "IIO buffer", "input-device", "IIO polling"});
     }
+    case BackendKind::Evdev:
+        return std::make_unique<EvdevBackend>(config.root);
     case BackendKind::Hidraw:
         return std::make_unique<HidrawBackend>(config.root);
     case BackendKind::Iio:

@@ -15,6 +15,8 @@ struct ReportTarget {
     std::size_t length = 0;
     InputReportCallback callback = nullptr;
     void* context = nullptr;
+    RemovalCallback removalCallback = nullptr;
+    void* removalContext = nullptr;
 
     void set(std::uint8_t* reportBuffer, std::size_t reportLength, InputReportCallback reportCallback,
              void* reportContext)
@@ -23,6 +25,20 @@ struct ReportTarget {
         length = reportLength;
         callback = reportCallback;
         context = reportContext;
+    }
+
+    void setRemoval(RemovalCallback callback, void* callbackContext)
+    {
+        removalCallback = callback;
+        removalContext = callbackContext;
+    }
+
+    /// Tells the owner that the device is gone, when it asked to know.
+    void lost(ReturnCode error) const
+    {
+        if (removalCallback) {
+            removalCallback(removalContext, error);
+        }
     }
 
     /// Whether a buffer and a callback are registered.

@@ -1,10 +1,15 @@
 #include "platform/hid/Hid.h"
 #include "support/TempDir.h"
 
+#include <QString>
+#include <QtGlobal>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +28,7 @@ const KindCase kKinds[] = {
     {"Auto", "auto", hid::BackendKind::Automatic},
     {"Hidraw", "hidraw", hid::BackendKind::Hidraw},
     {"Iio", "iio", hid::BackendKind::Iio},
+    {"Evdev", "evdev", hid::BackendKind::Evdev},
     {"Replay", "replay", hid::BackendKind::Replay},
     {"None", "none", hid::BackendKind::None},
     {"AnyCase", "HidRaw", hid::BackendKind::Hidraw},
@@ -130,6 +136,147 @@ TEST(FactoryTest, AutomaticListsHidrawBeforeIio)
     EXPECT_FALSE(backend->properties(services[1] + (hid::ServiceId{5} << 56)));
 }
 
+std::string productOf(hid::Backend& backend, hid::ServiceId service)
+{
+    const auto properties = backend.properties(service);
+    return properties && properties->count("Product") ? std::get<std::string>(properties->at("Product")) : "";
+}
+
+TEST(FactoryTest, AutomaticOrdersBufferThenInputDeviceThenPollingAndSaysWhich)
+{
+    testsupport::TempDir root;
+    root.mkdir("dev/input");
+    const auto accelerometer = [&](int number, const std::string& name, bool buffered) {
+        const fs::path iio = root.mkdir("sys/bus/iio/devices/iio:device" + std::to_string(number));
+        root.write(iio / "name", name + "\n");
+        root.write(iio / "in_accel_scale", "0.01\n");
+        for (const char* axis : {"x", "y", "z"}) {
+            root.write(iio / (std::string("in_accel_") + axis + "_raw"), "0\n");
+            if (buffered) {
+                root.write(iio / "scan_elements" / (std::string("in_accel_") + axis + "_en"), "0\n");
+            }
+        }
+        if (buffered) {
+            root.write(iio / "buffer/enable", "0\n");
+            const fs::path node = root.path() / "dev" / ("iio:device" + std::to_string(number));
+            ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
+        }
+    };
+    accelerometer(0, "polled-only", false);
+    accelerometer(1, "buffered", true);
+    const fs::path input = root.mkdir("sys/class/input/event2/device");
+    root.write(input / "name", "input accelerometer\n");
+    root.write(input / "properties", "40\n");
+    root.write(input / "capabilities/abs", "7\n");
+    ASSERT_EQ(::mkfifo((root.path() / "dev/input/event2").c_str(), 0600), 0);
+
+    auto backend = hid::makeBackend({hid::BackendKind::Automatic, root.path().string(), ""});
+    std::vector<hid::ServiceId> services;
+    ASSERT_EQ(backend->matchingServices(hid::kSensorServiceClass, services), hid::kSuccess);
+    std::vector<std::string> products;
+    for (const hid::ServiceId service : services) {
+        products.push_back(productOf(*backend, service));
+    }
+    EXPECT_EQ(products, (std::vector<std::string>{"buffered", "input accelerometer", "polled-only", "buffered"}));
+
+    static std::vector<std::string> lines;
+    lines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { lines.push_back(text.toStdString()); });
+    auto first = backend->createDevice(services[0]);
+    auto second = backend->createDevice(services[1]);
+    qInstallMessageHandler(previous);
+    ASSERT_TRUE(first && second);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0],
+              "sensor: using the IIO buffer sensor \"buffered\" - no usable vendor HID sensor was found before it");
+    EXPECT_EQ(lines[1],
+              "sensor: using the input-device sensor \"input accelerometer\" - no usable vendor HID, IIO buffer "
+              "sensor was found before it");
+}
+
+// Runs `body` as a user without the privilege to open other users' files: in a child process
+// that drops root where the tests run as root. Returns what `body` wrote to its descriptor.
+std::string asUnprivilegedUser(const std::function<std::string()>& body)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        return "pipe failed";
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        std::string out;
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            out = "cannot drop root";
+        } else {
+            out = body();
+        }
+        [[maybe_unused]] const auto written = ::write(pipeFds[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    std::string out;
+    char chunk[1024];
+    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
+        out.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return out;
+}
+
+TEST(FactoryTest, AutomaticSkipsASensorThisUserMayNotOpenAndSaysWhatGrantsIt)
+{
+    testsupport::TempDir root;
+    ASSERT_EQ(::chmod(root.path().c_str(), 0755), 0);
+    root.write("sys/class/hidraw/hidraw0/device/report_descriptor",
+               std::string("\x06\x00\xFF\x09\x03\xA1\x01\x75\x08\x95\x16\x81\x02\xC0", 14));
+    root.mkdir("dev/input");
+    const fs::path input = root.mkdir("sys/class/input/event1/device");
+    root.write(input / "name", "input accelerometer\n");
+    root.write(input / "properties", "40\n");
+    root.write(input / "capabilities/abs", "7\n");
+    for (const char* node : {"dev/hidraw0", "dev/input/event1"}) {
+        ASSERT_EQ(::mkfifo((root.path() / node).c_str(), 0600), 0);
+        if (::geteuid() != 0) {
+            ASSERT_EQ(::chmod((root.path() / node).c_str(), 0), 0);
+        }
+    }
+    const fs::path iio = root.mkdir("sys/bus/iio/devices/iio:device2");
+    root.write(iio / "name", "polled\n");
+    root.write(iio / "in_accel_scale", "0.01\n");
+    for (const char* axis : {"x", "y", "z"}) {
+        root.write(iio / (std::string("in_accel_") + axis + "_raw"), "0\n");
+    }
+
+    const std::string out = asUnprivilegedUser([&] {
+        static std::string lines;
+        qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { lines += text.toStdString() + "\n"; });
+        auto backend = hid::makeBackend({hid::BackendKind::Automatic, root.path().string(), ""});
+        std::vector<hid::ServiceId> services;
+        backend->matchingServices(hid::kSensorServiceClass, services);
+        std::string products;
+        for (const hid::ServiceId service : services) {
+            products += productOf(*backend, service) + ";";
+        }
+        return products + "\n" + lines;
+    });
+    const std::string rules = " is not readable by this user: install resources/udev/70-thwacko-sensors.rules into "
+                              "/etc/udev/rules.d/ (see the README)";
+    EXPECT_EQ(out.substr(0, out.find('\n')), "polled;") << out;
+    for (const char* node : {"dev/hidraw0", "dev/input/event1"}) {
+        const std::string file = (root.path() / node).string();
+        EXPECT_NE(out.find(file + " (group "), std::string::npos) << out;
+        EXPECT_NE(out.find(", mode 0"), std::string::npos) << out;
+    }
+    EXPECT_NE(out.find("hidraw: " + (root.path() / "dev/hidraw0").string()), std::string::npos) << out;
+    EXPECT_NE(out.find("evdev: " + (root.path() / "dev/input/event1").string()), std::string::npos) << out;
+    EXPECT_NE(out.find(rules), std::string::npos) << out;
+}
+
 TEST(FactoryTest, NamedBackendsSeeOnlyTheirOwnDevices)
 {
     testsupport::TempDir root;
@@ -139,8 +286,9 @@ TEST(FactoryTest, NamedBackendsSeeOnlyTheirOwnDevices)
         hid::BackendKind kind;
         std::size_t services;
     };
-    for (const Case& c : {Case{hid::BackendKind::Hidraw, 1}, Case{hid::BackendKind::Iio, 0},
-                          Case{hid::BackendKind::None, 0}, Case{hid::BackendKind::Replay, 0}}) {
+    for (const Case& c :
+         {Case{hid::BackendKind::Hidraw, 1}, Case{hid::BackendKind::Iio, 0}, Case{hid::BackendKind::Evdev, 0},
+          Case{hid::BackendKind::None, 0}, Case{hid::BackendKind::Replay, 0}}) {
         auto backend = hid::makeBackend({c.kind, root.path().string(), (root.path() / "absent.replay").string()});
         std::vector<hid::ServiceId> services;
         EXPECT_EQ(backend->matchingServices(hid::kSensorServiceClass, services), hid::kSuccess);

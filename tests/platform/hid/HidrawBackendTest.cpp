@@ -5,6 +5,7 @@
 #include "support/TempDir.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -179,6 +180,48 @@ TEST_F(HidrawBackendTest, DeliversEachReportFromTheEventLoop)
     send(writer, reportWith(4));
     ASSERT_TRUE(testsupport::pumpUntil([&] { return sink.reports.size() == 4; }));
     EXPECT_EQ(sink.reports[3], reportWith(4));
+    device->unscheduleFromMainLoop();
+    device->close();
+}
+
+TEST_F(HidrawBackendTest, AHangUpEndsDeliveryAfterTheReportsReadBeforeIt)
+{
+    const fs::path node = addNode(0, kSensorDescriptor);
+    const int writer = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    ReportSink sink(22);
+    hidtest::RemovalSink removal;
+    auto device = backend.createDevice(0);
+    ASSERT_EQ(device->open(), hid::kSuccess);
+    sink.attach(*device);
+    removal.attach(*device, sink);
+    device->scheduleWithMainLoop();
+    send(writer, reportWith(1));
+    send(writer, reportWith(2));
+    ::close(writer);
+
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return !removal.errors.empty(); }));
+    testsupport::pumpFor(std::chrono::milliseconds(20));
+    EXPECT_EQ(removal.errors, std::vector<hid::ReturnCode>{-ENODEV});
+    EXPECT_EQ(removal.reportsBefore, 2u);
+    EXPECT_EQ(sink.reports.size(), 2u);
+    device->close();
+}
+
+TEST_F(HidrawBackendTest, ReportsWaitingTogetherComeInOneBatchBeforeTheNextEvent)
+{
+    // Reports that the node holds are all delivered before the main thread handles a later event.
+    const fs::path node = addNode(0, kSensorDescriptor);
+    const int writer = writerFor(node);
+    ReportSink sink(22);
+    auto device = startDevice(0, sink);
+    for (std::uint8_t marker = 1; marker <= 40; ++marker) {
+        send(writer, reportWith(marker));
+    }
+    std::size_t seenByTheEvent = 0;
+    QTimer::singleShot(0, [&] { seenByTheEvent = sink.reports.size(); });
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return sink.reports.size() == 40; }));
+    EXPECT_EQ(seenByTheEvent, 40u);
     device->unscheduleFromMainLoop();
     device->close();
 }

@@ -5,6 +5,9 @@
 #include "support/EventLoop.h"
 #include "support/TempDir.h"
 
+#include <QCoreApplication>
+#include <QThread>
+#include <algorithm>
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <map>
@@ -141,28 +144,23 @@ TEST_P(IioReadingTest, ReportCarriesReadingInSensorUnits)
 INSTANTIATE_TEST_SUITE_P(Readings, IioReadingTest, ::testing::ValuesIn(kReadings),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(IioBackendTest, DeliversOnlyFromTheEventLoopAndNeverAheadOfTheInterval)
+TEST_F(IioBackendTest, PollingDeliversOnTheMainThreadFromTheEventLoop)
 {
     addDevice(0, kAccelerometer);
     ReportSink sink;
-    auto device = backend.createDevice(0);
-    ASSERT_EQ(device->open(), hid::kSuccess);
-    EXPECT_EQ(device->setProperty("ReportInterval", 20'000), hid::kSuccess);
-    sink.attach(*device);
-    sink.clock.start();
-    device->scheduleWithMainLoop();
+    std::vector<bool> onMainThread;
+    sink.onReport = [&] { onMainThread.push_back(QThread::currentThread() == QCoreApplication::instance()->thread()); };
+    auto device = startDevice(0, sink);
     EXPECT_TRUE(sink.reports.empty());
-
-    ASSERT_TRUE(testsupport::pumpUntil([&] { return sink.reports.size() >= 5; }));
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return sink.reports.size() >= 20; }));
     device->unscheduleFromMainLoop();
-    for (std::size_t i = 0; i < sink.arrivalsUs.size(); ++i) {
-        EXPECT_GE(sink.arrivalsUs[i], static_cast<std::int64_t>(i + 1) * 20'000) << "report " << i;
-    }
+    EXPECT_EQ(std::count(onMainThread.begin(), onMainThread.end(), false), 0);
 }
 
-TEST_F(IioBackendTest, RepeatsTheLastReadingUntilTheNextReadIsDue)
+TEST_F(IioBackendTest, EachPolledReadingOfASlowDeviceMakesEightReports)
 {
-    // A device that samples once every 1000 s is read once in this test.
+    // A device that samples once every 1000 s is read once in this test, and that reading
+    // reaches the service as eight reports, one of which it decodes.
     Attributes slow = kAccelerometer;
     slow["sampling_frequency"] = "0.001";
     const fs::path slowFolder = addDevice(0, slow);
@@ -172,15 +170,34 @@ TEST_F(IioBackendTest, RepeatsTheLastReadingUntilTheNextReadIsDue)
     ReportSink fastSink;
     auto slowDevice = startDevice(0, slowSink);
     auto fastDevice = startDevice(1, fastSink);
-    ASSERT_TRUE(testsupport::pumpUntil([&] { return !slowSink.reports.empty() && !fastSink.reports.empty(); }));
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return slowSink.reports.size() >= 8 && !fastSink.reports.empty(); }));
     dir.write(slowFolder / "in_accel_z_raw", "-1024\n");
     dir.write(fastFolder / "in_accel_z_raw", "-1024\n");
 
     ASSERT_TRUE(testsupport::pumpUntil([&] { return valueAt(fastSink.reports.back(), 14) == -65536; }));
-    ASSERT_TRUE(testsupport::pumpUntil([&] { return slowSink.reports.size() >= 50; }));
+    EXPECT_EQ(slowSink.reports.size(), 8u);
     for (const auto& report : slowSink.reports) {
         ASSERT_EQ(valueAt(report, 14), 65536);
     }
+}
+
+TEST_F(IioBackendTest, PollingThatOnlyFailsEndsTheStream)
+{
+    // A raw file that is a folder opens, and every read of it fails with EISDIR.
+    const fs::path folder = addDevice(0, kAccelerometer);
+    fs::remove(folder / "in_accel_y_raw");
+    fs::create_directory(folder / "in_accel_y_raw");
+    ReportSink sink;
+    hidtest::RemovalSink removal;
+    auto device = backend.createDevice(0);
+    ASSERT_EQ(device->open(), hid::kSuccess);
+    sink.attach(*device);
+    removal.attach(*device, sink);
+    device->scheduleWithMainLoop();
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return !removal.errors.empty(); }));
+    EXPECT_EQ(removal.errors, std::vector<hid::ReturnCode>{-EISDIR});
+    EXPECT_FALSE(sink.reports.empty()) << "the readable axes were delivered until then";
+    device->close();
 }
 
 TEST_F(IioBackendTest, OpenFailsWithNegativeErrno)

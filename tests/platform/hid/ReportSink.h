@@ -54,3 +54,27 @@ inline std::int32_t valueAt(const std::vector<std::uint8_t>& report, std::size_t
 }
 
 } // namespace hidtest
+
+namespace hidtest {
+
+/// Records the removal callback's calls.
+struct RemovalSink {
+    std::vector<hid::ReturnCode> errors;
+    std::size_t reportsBefore = 0; // reports the sink had when the removal came
+    const ReportSink* reports = nullptr;
+
+    void attach(hid::Device& device, const ReportSink& sink)
+    {
+        reports = &sink;
+        device.registerRemovalCallback(&RemovalSink::callback, this);
+    }
+
+    static void callback(void* context, hid::ReturnCode error)
+    {
+        auto* self = static_cast<RemovalSink*>(context);
+        self->errors.push_back(error);
+        self->reportsBefore = self->reports ? self->reports->reports.size() : 0;
+    }
+};
+
+} // namespace hidtest

@@ -26,6 +26,8 @@ struct FakeHidDeviceLog {
     std::size_t bufferLength = 0;
     hid::InputReportCallback callback = nullptr;
     void* context = nullptr;
+    hid::RemovalCallback removalCallback = nullptr;
+    void* removalContext = nullptr;
 };
 
 /// One service of the fake backend and how it behaves.
@@ -57,6 +59,10 @@ public:
     /// Copies `report` into the newest device's registered buffer and calls its callback, like a
     /// device on the main loop. Returns false (delivering nothing) unless that device is scheduled.
     bool deliver(std::span<const std::uint8_t> report);
+    /// Tells the newest device's owner that the device is gone with `error`, like a device whose
+    /// read failed on the main loop. Returns false (telling nobody) unless that device is scheduled
+    /// and a removal callback is registered.
+    bool lose(hid::ReturnCode error);
     /// The newest device's log, or nullptr.
     FakeHidDeviceLog* lastDevice() const { return devices.empty() ? nullptr : devices.back().get(); }
 };

@@ -35,6 +35,10 @@ inline constexpr std::uint32_t kInputReport = 0;
 /// `report` points into the buffer registered with the callback, `length` is the report's size.
 using InputReportCallback = void (*)(void* context, ReturnCode result, void* sender, std::uint32_t type,
                                      std::uint32_t reportId, std::uint8_t* report, std::ptrdiff_t length);
+/// Called once, on the main thread, when a scheduled device stops delivering for good (a read
+/// error or a hang-up), after every report read before it. `error` is -errno (-ENODEV for a
+/// hang-up).
+using RemovalCallback = void (*)(void* context, ReturnCode error);
 
 /// An opened or openable sensor device. Destroying it releases the handle; it does not close an
 /// open device, so its owner calls unscheduleFromMainLoop() and close() first.
@@ -51,6 +55,8 @@ public:
     /// Registers the report callback; reports are read into `buffer` (at most `length` bytes each).
     virtual void registerInputReportCallback(std::uint8_t* buffer, std::size_t length, InputReportCallback callback,
                                              void* context) = 0;
+    /// Registers the callback for the loss of the device. A device that cannot be lost ignores it.
+    virtual void registerRemovalCallback(RemovalCallback, void*) {}
     /// Starts delivering reports from the main (Qt) event loop.
     virtual void scheduleWithMainLoop() = 0;
     /// Stops delivering reports. No report is delivered after it returns.
@@ -87,7 +93,7 @@ inline constexpr const char* kPrimaryUsagePageKey = "PrimaryUsagePage";
 inline constexpr const char* kPrimaryUsageKey = "PrimaryUsage";
 
 /// Which backend `makeBackend` builds.
-enum class BackendKind { Automatic, Hidraw, Iio, Replay, None };
+enum class BackendKind { Automatic, Hidraw, Iio, Evdev, Replay, None };
 
 struct BackendConfig {
     BackendKind kind = BackendKind::Automatic;
@@ -97,7 +103,7 @@ struct BackendConfig {
     std::string replayFile;
 };
 
-/// Reads the configuration from the environment: THWACKO_SENSOR = auto | hidraw | iio | replay | none
+/// Reads the configuration from the environment: THWACKO_SENSOR = auto | hidraw | iio | evdev | replay | none
 /// (default auto), THWACKO_SENSOR_REPLAY = the recording for replay (default: the bundled one),
 /// THWACKO_SENSOR_ROOT = the root of the device paths (default "/").
 BackendConfig backendConfigFromEnvironment();
@@ -107,8 +113,11 @@ BackendConfig backendConfigFromEnvironment(const std::optional<std::filesystem::
 /// Parses a backend name; nullopt for an unknown name.
 std::optional<BackendKind> parseBackendKind(std::string_view name);
 
-/// Builds the backend that `config` names. Automatic tries hidraw first, then IIO: the first real
-/// backend that has the sensor. Building a backend touches no device.
+/// Builds the backend that `config` names. Automatic lists, in this order, hidraw nodes, IIO
+/// accelerometers with a buffer, input-device accelerometers and IIO accelerometers without a
+/// buffer, leaving out sensors that this user may not open (with a warning naming the file and
+/// what grants access), and logs which sensor it hands out and why. Building a backend touches
+/// no device.
 std::unique_ptr<Backend> makeBackend(const BackendConfig& config);
 
 } // namespace hid

@@ -12,16 +12,20 @@ namespace hid {
 /// the descriptor cannot be read or names no usage) and "Product" from the HID_NAME in the
 /// device's uevent file, when present.
 ///
-/// A device opens its node read-only and non-blocking (open() returns -errno on failure) and,
-/// once scheduled, reads it from the Qt event loop of the main thread through a QSocketNotifier:
-/// one report per read() into the registered buffer, all waiting reports per wake-up.
+/// A device opens its node read-only and non-blocking (open() returns -errno on failure, and
+/// logs what grants access when permission is denied) and, once scheduled, reads it on the main
+/// thread in batches: every report the node holds, one per read() into the registered buffer,
+/// just before the main thread handles any other event, and every 10 ms when nothing else wakes
+/// it (hidraw keeps 64 reports per reader). A read error or hang-up ends delivery and calls the
+/// removal callback.
 /// setProperty() has no hidraw equivalent: it succeeds and does nothing. Destroying a device
 /// also stops its delivery and closes its descriptor.
 /// Main thread only.
 class HidrawBackend final : public Backend {
 public:
-    /// Touches nothing until asked; every path is taken below `root`.
-    explicit HidrawBackend(std::filesystem::path root);
+    /// Touches nothing until asked; every path is taken below `root`. With `onlyPermitted`, a
+    /// node this user may not read is left out, with a warning when it is the sensor.
+    explicit HidrawBackend(std::filesystem::path root, bool onlyPermitted = false);
 
     ReturnCode matchingServices(std::string_view className, std::vector<ServiceId>& services) override;
     std::optional<PropertyDictionary> properties(ServiceId service) override;
@@ -29,6 +33,7 @@ public:
 
 private:
     std::filesystem::path root;
+    bool onlyPermitted;
 };
 
 } // namespace hid

@@ -13,9 +13,10 @@ namespace hid {
 /// the caller sees no sensor. The file is read again at every enumeration.
 ///
 /// Each time a device is scheduled, playback starts at the first report and goes at the recorded
-/// pace on the Qt event loop of the main thread; every report whose time has come is delivered
-/// on each wake-up, so a late wake-up catches up without drift (a stall longer than 100 ms
-/// holds the playback clock instead of bursting). After the last report it starts over, one
+/// pace on the Qt event loop of the main thread. Reports are delivered in batches: every report
+/// whose time has come, just before the main thread handles any other event, and every 10 ms
+/// when nothing else wakes it; so a late batch catches up without drift (a stall longer than
+/// 100 ms holds the playback clock instead of bursting). After the last report it starts over, one
 /// recording's duration later. Reports longer than the registered buffer are cut to it.
 /// setProperty() does nothing: the pace is the recording's. Main thread only.
 class ReplayBackend final : public Backend {

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace hid::detail {
+
+/// Hands a device's pending reports to the main thread in batches, without waking it for each.
+/// The drain runs just before the main thread handles any other event (so a consumer's own
+/// timer sees every report that came before it, with no added delay) and, when nothing else
+/// wakes the main loop, from a fallback timer every kFallbackInterval. Main thread only.
+class MainLoopDrain final : public QObject {
+public:
+    /// Delivers what is pending. It may stop, restart or destroy the drain.
+    using Drain = std::function<void()>;
+
+    /// Longest a report waits while the main loop has nothing else to do; well inside the 64
+    /// reports a hidraw reader keeps at 1000 reports per second.
+    static constexpr std::chrono::milliseconds kFallbackInterval{10};
+
+    explicit MainLoopDrain(Drain drain);
+    ~MainLoopDrain() override;
+
+    void start();
+    /// No drain runs after this returns, until the next start().
+    void stop();
+    bool isRunning() const { return running; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void run();
+
+    Drain drain;
+    QTimer* fallback; // owned; deleted later when destroyed from inside its own timeout
+    bool running = false;
+    bool draining = false;
+    bool filtering = false;
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+};
+
+} // namespace hid::detail
