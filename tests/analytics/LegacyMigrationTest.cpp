@@ -20,13 +20,10 @@ namespace {
 
 class LegacyMigration : public testing::Test {
 protected:
-    std::string name = "legacy" + std::to_string(::getpid()) +
-                       testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::string name =
+        "legacy" + std::to_string(::getpid()) + testing::UnitTest::GetInstance()->current_test_info()->name();
 
-    fs::path legacyFile(const char* kind) const
-    {
-        return foundation::cachesFolder() / ("tally-" + name + "-" + kind);
-    }
+    fs::path legacyFile(const char* kind) const { return foundation::cachesFolder() / ("tally-" + name + "-" + kind); }
     void writeLegacy(const char* kind, const TallyType& root) const { writeBytes(kind, *KeyedArchive::archive(root)); }
     void writeBytes(const char* kind, const std::string& bytes) const
     {
@@ -78,16 +75,15 @@ TEST_F(LegacyMigration, PropertiesAndQueuesLandInTheirStores)
     writeLegacy("people", TallyArray{Properties{{"name", "identified"}}});
     writeLegacy("groups", TallyArray{Properties{{"name", "g"}}});
     writeLegacy("optOutStatus", NSNumber(false));
-    writeLegacy("properties",
-                Properties{{"superProperties", Properties{{"plan", "pro"}}},
-                           {"timedEvents", Properties{{"load", 12.5}}},
-                           {"distinctId", 42}, // not a text: ignored
-                           {"anonymousId", "anon"},
-                           {"userId", "user"},
-                           {"hadPersistedDistinctId", true},
-                           {"peopleDistinctId", "pd"},
-                           {"peopleUnidentifiedQueue",
-                            TallyArray{Properties{{"name", "early1"}}, Properties{{"name", "early2"}}}}});
+    writeLegacy("properties", Properties{{"superProperties", Properties{{"plan", "pro"}}},
+                                         {"timedEvents", Properties{{"load", 12.5}}},
+                                         {"distinctId", 42}, // not a text: ignored
+                                         {"anonymousId", "anon"},
+                                         {"userId", "user"},
+                                         {"hadPersistedDistinctId", true},
+                                         {"peopleDistinctId", "pd"},
+                                         {"peopleUnidentifiedQueue",
+                                          TallyArray{Properties{{"name", "early1"}}, Properties{{"name", "early2"}}}}});
     TallyPersistence persistence(name);
     persistence.migrate();
     EXPECT_EQ(names(persistence, PersistenceType::people, true), (std::vector<std::string>{"early1", "early2"}));
