@@ -1,6 +1,6 @@
+#include "analytics/FlushRequest.h"
 #include "AnalyticsTestSupport.h"
 #include "LoopbackServer.h"
-#include "analytics/FlushRequest.h"
 #include "platform/foundation/DispatchQueue.h"
 
 #include <gtest/gtest.h>
@@ -69,16 +69,17 @@ TEST_P(RetryAfter, IsObeyedWhenItIsAFiniteNonNegativeNumber)
     EXPECT_EQ(request->requestNotAllowed(), GetParam().wait > 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, RetryAfter,
-    testing::Values(RetryAfterCase{"SecondsAfterSuccess", 200, "30", 30},
-                    RetryAfterCase{"FractionAfterSuccess", 200, "1.5", 1.5},
-                    RetryAfterCase{"TooManyRequests", 429, "45", 45}, RetryAfterCase{"ServerError", 500, "12", 12},
-                    RetryAfterCase{"HTTPDateIsIgnored", 503, "Wed, 21 Oct 2015 07:28:00 GMT", 0},
-                    RetryAfterCase{"NegativeIsIgnored", 503, "-30", 0}, RetryAfterCase{"NaNIsIgnored", 503, "nan", 0},
-                    RetryAfterCase{"InfinityIsIgnored", 503, "inf", 0},
-                    RetryAfterCase{"HugeOverflowIsIgnored", 503, "1e999", 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Values, RetryAfter,
+                         testing::Values(RetryAfterCase{"SecondsAfterSuccess", 200, "30", 30},
+                                         RetryAfterCase{"FractionAfterSuccess", 200, "1.5", 1.5},
+                                         RetryAfterCase{"TooManyRequests", 429, "45", 45},
+                                         RetryAfterCase{"ServerError", 500, "12", 12},
+                                         RetryAfterCase{"HTTPDateIsIgnored", 503, "Wed, 21 Oct 2015 07:28:00 GMT", 0},
+                                         RetryAfterCase{"NegativeIsIgnored", 503, "-30", 0},
+                                         RetryAfterCase{"NaNIsIgnored", 503, "nan", 0},
+                                         RetryAfterCase{"InfinityIsIgnored", 503, "inf", 0},
+                                         RetryAfterCase{"HugeOverflowIsIgnored", 503, "1e999", 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FlushRequest, BacksOffFromTheSecondFailureInARowAndASuccessLiftsIt)
 {
@@ -103,8 +104,9 @@ TEST(FlushRequest, BacksOffFromTheSecondFailureInARowAndASuccessLiftsIt)
 TEST(FlushRequest, ARetryAfterLongerThanTheCapWins)
 {
     LoopbackServer server([](const auto&, int index) {
-        return Answer{500, "", index == 4 ? std::map<std::string, std::string>{{"Retry-After", "900"}}
-                                          : std::map<std::string, std::string>{}};
+        return Answer{500, "",
+                      index == 4 ? std::map<std::string, std::string>{{"Retry-After", "900"}}
+                                 : std::map<std::string, std::string>{}};
     });
     auto request = pinnedRequest(server.baseURL());
     for (int i = 0; i < 5; ++i) {
