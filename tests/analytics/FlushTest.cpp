@@ -1,6 +1,6 @@
+#include "analytics/Flush.h"
 #include "AnalyticsTestSupport.h"
 #include "LoopbackServer.h"
-#include "analytics/Flush.h"
 #include "analytics/JSONHandler.h"
 #include "analytics/TallyPersistence.h"
 
@@ -34,9 +34,8 @@ public:
     {
         delivered.push_back(ids);
         if (deleteAtOnce) {
-            persistence.removeEntitiesInBatch(type == FlushType::events ? PersistenceType::events
-                                                                        : PersistenceType::people,
-                                              ids);
+            persistence.removeEntitiesInBatch(
+                type == FlushType::events ? PersistenceType::events : PersistenceType::people, ids);
         } else {
             pending.push_back(ids);
         }
@@ -59,7 +58,8 @@ public:
 class FlushEngine : public testing::Test {
 protected:
     FlushEngine()
-        : persistence("flush" + std::to_string(::getpid()) + testing::UnitTest::GetInstance()->current_test_info()->name())
+        : persistence("flush" + std::to_string(::getpid()) +
+                      testing::UnitTest::GetInstance()->current_test_info()->name())
     {
     }
 
