@@ -37,11 +37,6 @@ std::string AccelerometerError::errorDescription() const
     return std::string("Cannot open accelerometer (code: ") + hex + ").";
 }
 
-AccelerometerService::AccelerometerService()
-    : AccelerometerService(std::shared_ptr<hid::Backend>(hid::makeBackend(hid::backendConfigFromEnvironment())))
-{
-}
-
 AccelerometerService::AccelerometerService(std::shared_ptr<hid::Backend> backend)
     : backend(std::move(backend))
 {

@@ -55,8 +55,6 @@ public:
     static constexpr std::size_t reportBufSize = 256;
     static constexpr double accelScale = 65536.0;
 
-    /// Uses the device backend chosen by the environment (hid::backendConfigFromEnvironment()).
-    AccelerometerService();
     /// Uses `backend`; touches no device.
     explicit AccelerometerService(std::shared_ptr<hid::Backend> backend);
     /// Stops the service first when it is started, so no report can reach a destroyed service.

@@ -19,9 +19,8 @@ public:
     using TransitionCallback = std::function<void(LidTransition transition)>;
 
     /// A stopped monitor reading `registry` every `interval` once started; reads and schedules nothing.
-    explicit LidClamshellMonitor(
-        std::shared_ptr<registry::LidRegistry> registry = std::make_shared<registry::AcpiLidRegistry>(),
-        std::chrono::milliseconds interval = std::chrono::milliseconds(500));
+    explicit LidClamshellMonitor(std::shared_ptr<registry::LidRegistry> registry,
+                                 std::chrono::milliseconds interval = std::chrono::milliseconds(500));
     /// Stops first, so the timer never outlives the monitor.
     ~LidClamshellMonitor();
     LidClamshellMonitor(const LidClamshellMonitor&) = delete;

@@ -2,7 +2,6 @@
 
 #include "Models/Events.h"
 #include "platform/power/PowerSources.h"
-#include "platform/power/SysfsPowerSources.h"
 
 #include <functional>
 #include <memory>
@@ -22,8 +21,7 @@ public:
     using EventsCallback = std::function<void(const std::vector<PowerSourceEvent>& events)>;
 
     /// A stopped monitor over `powerSources`; reads and registers nothing.
-    explicit PowerSourceMonitor(
-        std::shared_ptr<power::PowerSources> powerSources = std::make_shared<power::SysfsPowerSources>());
+    explicit PowerSourceMonitor(std::shared_ptr<power::PowerSources> powerSources);
     /// Stops first, so the change source never outlives the monitor.
     ~PowerSourceMonitor();
     PowerSourceMonitor(const PowerSourceMonitor&) = delete;

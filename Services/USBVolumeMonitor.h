@@ -2,7 +2,6 @@
 
 #include "Models/Events.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/workspace/LinuxWorkspace.h"
 #include "platform/workspace/Workspace.h"
 
 #include <functional>
@@ -18,8 +17,7 @@ public:
     using EventCallback = std::function<void(const VolumeMountEvent& event)>;
 
     /// A stopped monitor over `workspace`; registers nothing.
-    explicit USBVolumeMonitor(
-        std::shared_ptr<workspace::Workspace> workspace = std::make_shared<workspace::LinuxWorkspace>());
+    explicit USBVolumeMonitor(std::shared_ptr<workspace::Workspace> workspace);
     /// Removes the registrations, so the workspace's center keeps nothing of the monitor.
     ~USBVolumeMonitor();
     USBVolumeMonitor(const USBVolumeMonitor&) = delete;

@@ -1,13 +1,13 @@
 #include "ViewModels/ThwackoViewModel.h"
 
 #include "Services/Analytics.h"
-#include "Services/AudioPlayerService.h"
 #include "platform/foundation/MainQueue.h"
 
 #include <QLoggingCategory>
 
 #include <algorithm>
 #include <random>
+#include <stdexcept>
 
 Q_LOGGING_CATEGORY(lcSlaps, "thwacko.slaps", QtInfoMsg)
 
@@ -18,31 +18,29 @@ constexpr double kPowerSoundAmplitude = 0.28;
 constexpr double kLidCreakSpacing = 0.35;
 constexpr double kLidCreakAmplitude = 0.32;
 
-template <typename T> std::unique_ptr<T> orMake(std::unique_ptr<T> given)
+/// The dependency `name`, which the view model cannot do without.
+template <typename T> T required(T given, const char* name)
 {
-    return given ? std::move(given) : std::make_unique<T>();
+    if (!given) {
+        throw std::invalid_argument(std::string("ThwackoViewModel needs its dependency ") + name);
+    }
+    return given;
 }
 
 } // namespace
 
-ThwackoViewModel::ThwackoViewModel(QObject* parent)
-    : ThwackoViewModel(Dependencies{}, parent)
-{
-}
-
 ThwackoViewModel::ThwackoViewModel(Dependencies deps, QObject* parent)
     : QObject(parent)
-    , clock(deps.clock ? *deps.clock : foundation::SystemClock::shared())
-    , userDefaults(deps.userDefaults ? *deps.userDefaults : foundation::UserDefaults::standard())
-    , bundle(deps.bundle ? *deps.bundle : foundation::Bundle::main())
-    , notificationCenter(deps.notificationCenter ? *deps.notificationCenter
-                                                 : foundation::NotificationCenter::defaultCenter())
-    , folderChooser(std::move(deps.folderChooser))
-    , accelerometer_(orMake(std::move(deps.accelerometer)))
-    , usbVolumeMonitor(orMake(std::move(deps.usbVolumeMonitor)))
-    , powerSourceMonitor(orMake(std::move(deps.powerSourceMonitor)))
-    , lidClamshellMonitor(orMake(std::move(deps.lidClamshellMonitor)))
-    , audioPlayer(deps.audioPlayer ? std::move(deps.audioPlayer) : std::make_unique<AudioPlayerService>())
+    , clock(*required(deps.clock, "clock"))
+    , userDefaults(*required(deps.userDefaults, "userDefaults"))
+    , bundle(*required(deps.bundle, "bundle"))
+    , notificationCenter(*required(deps.notificationCenter, "notificationCenter"))
+    , folderChooser(required(std::move(deps.folderChooser), "folderChooser"))
+    , accelerometer_(required(std::move(deps.accelerometer), "accelerometer"))
+    , usbVolumeMonitor(required(std::move(deps.usbVolumeMonitor), "usbVolumeMonitor"))
+    , powerSourceMonitor(required(std::move(deps.powerSourceMonitor), "powerSourceMonitor"))
+    , lidClamshellMonitor(required(std::move(deps.lidClamshellMonitor), "lidClamshellMonitor"))
+    , audioPlayer(required(std::move(deps.audioPlayer), "audioPlayer"))
     , detector(std::make_unique<VibrationDetector>())
 {
     // The sensor delivers about 125 samples a second; the buffer never holds more than 400, and
@@ -428,9 +426,6 @@ void ThwackoViewModel::togglePause()
 
 void ThwackoViewModel::selectCustomDirectory()
 {
-    if (!folderChooser) {
-        return;
-    }
     FolderChoice choice = folderChooser("Select a directory containing MP3 files");
     if (choice.accepted) {
         setCustomDirectory(std::move(choice.folder));

@@ -51,7 +51,8 @@ public:
     /// Runs a modal chooser for single folders that shows `message`.
     using FolderChooser = std::function<FolderChoice(const std::string& message)>;
 
-    /// What the view model is built from; every member left empty takes the real one.
+    /// What the view model is built from; every member is required. The application builds the
+    /// real ones in one place (app/RealServices.h); tests and views hand in fakes the same way.
     struct Dependencies {
         std::unique_ptr<AccelerometerService> accelerometer;
         std::unique_ptr<USBVolumeMonitor> usbVolumeMonitor;
@@ -71,7 +72,8 @@ public:
     static constexpr std::size_t maxSampleBatch = 200;
     static constexpr std::size_t logLimit = 100;
 
-    explicit ThwackoViewModel(QObject* parent = nullptr);
+    /// Takes ownership of the services and starts the monitors whose switches are on. Throws
+    /// std::invalid_argument naming the members of `dependencies` that are missing.
     explicit ThwackoViewModel(Dependencies dependencies, QObject* parent = nullptr);
     ~ThwackoViewModel() override;
 
@@ -100,13 +102,9 @@ public:
     bool lidCreakSounds() const { return state.lidCreakSounds; }
     const std::vector<LidCreakEvent>& lidCreakEvents() const { return state.lidCreakEvents; }
 
-    void setIsRunning(bool value);
-    void setIsPaused(bool value);
+    // Settings; the listening state, counters, messages and logs change only through the
+    // operations below.
     void setSelectedMode(SoundPackType value);
-    void setTotalSlaps(std::int64_t value);
-    void setLastAmplitude(double value);
-    void setStatusMessage(std::string value);
-    void setErrorMessage(std::optional<std::string> value);
     /// Persists the flag after storing it.
     void setHasCompletedOnboarding(bool value);
     void setMinAmplitude(double value);
@@ -191,6 +189,13 @@ private:
         bool lidCreakSounds = true;
         std::vector<LidCreakEvent> lidCreakEvents;
     };
+
+    void setIsRunning(bool value);
+    void setIsPaused(bool value);
+    void setTotalSlaps(std::int64_t value);
+    void setLastAmplitude(double value);
+    void setStatusMessage(std::string value);
+    void setErrorMessage(std::optional<std::string> value);
 
     template <typename T, typename V> void publish(T& field, V&& value);
     template <typename T, typename F> void change(T& field, F&& mutation);

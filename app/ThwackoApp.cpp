@@ -1,5 +1,6 @@
 #include "app/ThwackoApp.h"
 
+#include "app/RealServices.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/qt/QtMainQueue.h"
 
@@ -90,7 +91,7 @@ void quitOnTerminationSignals(QCoreApplication& app)
 ThwackoViewModel& ThwackoApp::viewModel()
 {
     if (!model) {
-        model = std::make_unique<ThwackoViewModel>();
+        model = std::make_unique<ThwackoViewModel>(makeRealDependencies());
     }
     return *model;
 }

@@ -126,9 +126,11 @@ RunResult runMode(const Mode& mode, int knocks, const foundation::Bundle& bundle
     auto player = std::make_unique<StampingClipPlayer>();
     StampingClipPlayer& audio = *player;
     deps.audioPlayer = std::move(player);
+    deps.clock = &foundation::SystemClock::shared();
     deps.userDefaults = &defaults;
     deps.bundle = &bundle;
     deps.notificationCenter = &center;
+    deps.folderChooser = [](const std::string&) { return ThwackoViewModel::FolderChoice{}; };
     ThwackoViewModel vm(std::move(deps));
 
     vm.setCooldownMs(kCooldownMs);

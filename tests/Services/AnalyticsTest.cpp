@@ -1,4 +1,5 @@
 #include "Services/Analytics.h"
+#include "support/RecordingAnalytics.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -7,18 +8,6 @@ using foundation::Bundle;
 using testsupport::TempDir;
 
 namespace {
-
-class RecordingClient final : public AnalyticsClient {
-public:
-    std::vector<AnalyticsConfiguration> initializations;
-    std::vector<std::pair<std::string, AnalyticsProperties>> events;
-
-    void initialize(const AnalyticsConfiguration& configuration) override { initializations.push_back(configuration); }
-    void track(const std::string& event, const AnalyticsProperties& properties) override
-    {
-        events.emplace_back(event, properties);
-    }
-};
 
 std::string infoPlist(const std::string& tokenEntry)
 {
@@ -30,7 +19,7 @@ std::string infoPlist(const std::string& tokenEntry)
 
 class AnalyticsTest : public ::testing::Test {
 protected:
-    std::shared_ptr<RecordingClient> client = std::make_shared<RecordingClient>();
+    std::shared_ptr<testsupport::RecordingAnalytics> client = std::make_shared<testsupport::RecordingAnalytics>();
     TempDir dir;
 
     void SetUp() override { Analytics::setClient(client); }

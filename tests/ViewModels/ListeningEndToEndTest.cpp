@@ -3,11 +3,12 @@
 // and their clips are heard.
 #include "ViewModels/ThwackoViewModel.h"
 
+#include "Services/AudioPlayerService.h"
 #include "WaveCapture.h"
 #include "platform/hid/ReplayBackend.h"
 #include "platform/qt/QtMainQueue.h"
 #include "support/EventLoop.h"
-#include "support/FakeSystemMonitors.h"
+#include "support/FakeServices.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -18,19 +19,15 @@ TEST(ListeningEndToEnd, RecordedKnocksBecomeSlapsThatAreHeard)
     QObject context;
     platform::ScopedQtMainQueue mainQueue(&context);
     testsupport::TempDir home;
-    foundation::UserDefaults defaults(home.path() / "defaults.plist");
-    foundation::NotificationCenter center;
     const foundation::Bundle bundle(testsupport::builtResourceDir(), "/opt/thwacko");
+    testsupport::FakeServices services(home.path() / "defaults.plist", bundle);
 
-    ThwackoViewModel::Dependencies deps;
+    // The fakes but for the sensor recording, the sound and the clock.
+    ThwackoViewModel::Dependencies deps = services.dependencies();
     deps.accelerometer = std::make_unique<AccelerometerService>(
         std::make_shared<hid::ReplayBackend>(testsupport::builtResourceDir() / "sensor/knocks.replay"));
-    deps.usbVolumeMonitor = std::make_unique<USBVolumeMonitor>(std::make_shared<testsupport::FakeWorkspace>());
-    deps.powerSourceMonitor = std::make_unique<PowerSourceMonitor>(std::make_shared<testsupport::FakePowerSources>());
-    deps.lidClamshellMonitor = std::make_unique<LidClamshellMonitor>(std::make_shared<testsupport::FakeLidRegistry>());
-    deps.userDefaults = &defaults;
-    deps.bundle = &bundle;
-    deps.notificationCenter = &center;
+    deps.audioPlayer = std::make_unique<AudioPlayerService>();
+    deps.clock = &foundation::SystemClock::shared();
     ThwackoViewModel vm(std::move(deps));
 
     const std::size_t from = capture.mark();

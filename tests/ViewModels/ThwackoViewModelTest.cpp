@@ -3,89 +3,50 @@
 #include "Services/Analytics.h"
 #include "platform/qt/QtMainQueue.h"
 #include "support/EventLoop.h"
-#include "support/FakeHid.h"
-#include "support/FakeSystemMonitors.h"
+#include "support/FakeServices.h"
+#include "support/RecordingAnalytics.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cmath>
+#include <stdexcept>
 
 using foundation::Date;
+using testsupport::FakeClock;
 using testsupport::FakeHidBackend;
 using testsupport::FakeHidService;
 using testsupport::FakeLidRegistry;
 using testsupport::FakePowerSources;
+using testsupport::FakeServices;
 using testsupport::FakeWorkspace;
+using testsupport::RecordingAnalytics;
+using testsupport::RecordingClipPlayer;
 using testsupport::TempDir;
 using Sample = ThwackoViewModel::Sample;
 
 namespace {
 
-class FakeClock final : public foundation::Clock {
-public:
-    Date wall{1.7e9};
-    foundation::MonotonicTime monotonic{std::chrono::seconds(1000)};
-
-    Date now() const override { return wall; }
-    foundation::MonotonicTime monotonicNow() const override { return monotonic; }
-    /// Moves both clocks.
-    void advance(double seconds)
-    {
-        wall = wall.addingTimeInterval(seconds);
-        advanceMonotonic(seconds);
-    }
-    void advanceMonotonic(double seconds)
-    {
-        monotonic +=
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
-    }
-};
-
-struct Play {
-    std::filesystem::path url;
-    double amplitude;
-    bool volumeScaling;
-    double speedRatio;
-};
-
-class RecordingClipPlayer final : public ClipPlayer {
-public:
-    std::vector<Play> plays;
-    int stopAlls = 0;
-    bool scaling = false;
-    double speed = 1.0;
-
-    void play(const std::filesystem::path& url, double amplitude) override
-    {
-        plays.push_back({url, amplitude, scaling, speed});
-    }
-    void stopAll() override { ++stopAlls; }
-    void setVolumeScaling(bool on) override { scaling = on; }
-    void setSpeedRatio(double ratio) override { speed = ratio; }
-};
-
-class RecordingAnalytics final : public AnalyticsClient {
-public:
-    std::vector<std::pair<std::string, AnalyticsProperties>> events;
-    void initialize(const AnalyticsConfiguration&) override {}
-    void track(const std::string& event, const AnalyticsProperties& properties) override
-    {
-        events.emplace_back(event, properties);
-    }
-    std::vector<std::pair<std::string, AnalyticsProperties>> named(const std::string& name) const
-    {
-        std::vector<std::pair<std::string, AnalyticsProperties>> out;
-        std::copy_if(events.begin(), events.end(), std::back_inserter(out), [&](auto& e) { return e.first == name; });
-        return out;
-    }
-};
-
 const char* const kInfoPlist = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0"><dict><key>BonklyTallyToken</key><string>test-token</string></dict></plist>)";
+
+/// A bundle of empty fixture clips: three for pain, one for sexy, none for halo, no lizard folder.
+std::filesystem::path writeFixtureBundle(const TempDir& dir)
+{
+    for (const char* clip : {"a.mp3", "b.mp3", "c.mp3"}) {
+        dir.write(std::filesystem::path("res/Audio/pain") / clip, "");
+    }
+    dir.write("res/Audio/sexy/01.mp3", "");
+    dir.mkdir("res/Audio/halo");
+    dir.write("res/Audio/lid/open.mp3", "");
+    dir.write("res/Audio/lid/close.mp3", "");
+    dir.write("res/Info.plist", kInfoPlist);
+    return dir.path() / "res";
+}
 
 /// A view model wired to fakes of everything this machine lacks, on a bundle of fixture clips.
 class ThwackoViewModelTest : public ::testing::Test {
@@ -93,38 +54,26 @@ protected:
     TempDir dir;
     QObject mainContext;
     platform::ScopedQtMainQueue mainQueue{&mainContext};
-    FakeClock clock;
-    std::unique_ptr<foundation::UserDefaults> defaults;
-    std::unique_ptr<foundation::Bundle> bundle;
-    foundation::NotificationCenter center;
-    std::shared_ptr<FakeHidBackend> sensor = std::make_shared<FakeHidBackend>();
-    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
-    std::shared_ptr<FakePowerSources> powerSources = std::make_shared<FakePowerSources>();
-    std::shared_ptr<FakeLidRegistry> lid = std::make_shared<FakeLidRegistry>();
+    foundation::Bundle bundle{writeFixtureBundle(dir), "/opt/thwacko"};
+    FakeServices services{dir.path() / "defaults.plist", bundle};
+    FakeClock& clock = services.clock;
+    foundation::UserDefaults& defaults = services.defaults;
+    foundation::NotificationCenter& center = services.center;
+    std::shared_ptr<FakeHidBackend>& sensor = services.sensor;
+    std::shared_ptr<FakeWorkspace>& workspace = services.workspace;
+    std::shared_ptr<FakePowerSources>& powerSources = services.powerSources;
+    std::shared_ptr<FakeLidRegistry>& lid = services.lid;
     std::shared_ptr<RecordingAnalytics> analytics = std::make_shared<RecordingAnalytics>();
     RecordingClipPlayer* audio = nullptr;
     USBVolumeMonitor* usbMonitor = nullptr;
     PowerSourceMonitor* powerMonitor = nullptr;
     LidClamshellMonitor* lidMonitor = nullptr;
-    std::vector<std::string> chooserMessages;
-    ThwackoViewModel::FolderChoice choice;
     std::unique_ptr<ThwackoViewModel> vm;
 
     void SetUp() override
     {
-        for (const char* clip : {"a.mp3", "b.mp3", "c.mp3"}) {
-            dir.write(std::filesystem::path("res/Audio/pain") / clip, "");
-        }
-        dir.write("res/Audio/sexy/01.mp3", "");
-        dir.mkdir("res/Audio/halo");
-        dir.write("res/Audio/lid/open.mp3", "");
-        dir.write("res/Audio/lid/close.mp3", "");
-        dir.write("res/Info.plist", kInfoPlist);
-        bundle = std::make_unique<foundation::Bundle>(dir.path() / "res", "/opt/thwacko");
-        defaults = std::make_unique<foundation::UserDefaults>(dir.path() / "defaults.plist");
-        sensor->services = {FakeHidService::sensor(1)};
         Analytics::setClient(analytics);
-        Analytics::configure(*bundle);
+        Analytics::configure(bundle);
     }
 
     void TearDown() override
@@ -135,29 +84,11 @@ protected:
 
     ThwackoViewModel& make()
     {
-        ThwackoViewModel::Dependencies deps;
-        deps.accelerometer = std::make_unique<AccelerometerService>(sensor);
-        auto usb = std::make_unique<USBVolumeMonitor>(workspace);
-        auto power = std::make_unique<PowerSourceMonitor>(powerSources);
-        auto lidMon = std::make_unique<LidClamshellMonitor>(lid, std::chrono::hours(1));
-        auto player = std::make_unique<RecordingClipPlayer>();
-        usbMonitor = usb.get();
-        powerMonitor = power.get();
-        lidMonitor = lidMon.get();
-        audio = player.get();
-        deps.usbVolumeMonitor = std::move(usb);
-        deps.powerSourceMonitor = std::move(power);
-        deps.lidClamshellMonitor = std::move(lidMon);
-        deps.audioPlayer = std::move(player);
-        deps.clock = &clock;
-        deps.userDefaults = defaults.get();
-        deps.bundle = bundle.get();
-        deps.notificationCenter = &center;
-        deps.folderChooser = [this](const std::string& message) {
-            chooserMessages.push_back(message);
-            return choice;
-        };
-        vm = std::make_unique<ThwackoViewModel>(std::move(deps));
+        vm = std::make_unique<ThwackoViewModel>(services.dependencies());
+        audio = services.audio;
+        usbMonitor = services.usbMonitor;
+        powerMonitor = services.powerMonitor;
+        lidMonitor = services.lidMonitor;
         return *vm;
     }
 
@@ -227,7 +158,7 @@ TEST_F(ThwackoViewModelTest, FirstLaunchWritesTheOnboardingFlagAndStartsTheMonit
 {
     make();
     EXPECT_FALSE(vm->hasCompletedOnboarding());
-    EXPECT_EQ(defaults->object("Bonkly.hasCompletedOnboarding"), foundation::PlistValue(false));
+    EXPECT_EQ(defaults.object("Bonkly.hasCompletedOnboarding"), foundation::PlistValue(false));
     EXPECT_EQ(powerSources->liveChangeSources(), 1);
     EXPECT_EQ(lid->reads, 1); // the lid monitor's baseline
     EXPECT_EQ(vm->statusMessage(), "Ready");
@@ -258,11 +189,11 @@ TEST_F(ThwackoViewModelTest, ACompletedOnboardingPersistsAcrossLaunches)
 TEST_F(ThwackoViewModelTest, EveryWriteSignalsOnceBeforeTheStore)
 {
     make();
-    std::vector<std::int64_t> seenInSignal;
-    QObject::connect(vm.get(), &ThwackoViewModel::objectWillChange, [&] { seenInSignal.push_back(vm->totalSlaps()); });
-    vm->setTotalSlaps(5);
-    vm->setTotalSlaps(5);
-    EXPECT_EQ(seenInSignal, (std::vector<std::int64_t>{0, 5}));
+    std::vector<int> seenInSignal;
+    QObject::connect(vm.get(), &ThwackoViewModel::objectWillChange, [&] { seenInSignal.push_back(vm->cooldownMs()); });
+    vm->setCooldownMs(500);
+    vm->setCooldownMs(500);
+    EXPECT_EQ(seenInSignal, (std::vector<int>{750, 500}));
 
     int signalCount = 0;
     QObject::connect(vm.get(), &ThwackoViewModel::objectWillChange, [&] { ++signalCount; });
@@ -275,18 +206,18 @@ TEST_F(ThwackoViewModelTest, EveryWriteSignalsOnceBeforeTheStore)
 TEST_F(ThwackoViewModelTest, ChangedComesOnceAfterABurstOfStoresAndSeesTheNewState)
 {
     make();
-    std::vector<std::int64_t> seenInSignal;
-    QObject::connect(vm.get(), &ThwackoViewModel::changed, [&] { seenInSignal.push_back(vm->totalSlaps()); });
-    vm->setTotalSlaps(3);
+    std::vector<int> seenInSignal;
+    QObject::connect(vm.get(), &ThwackoViewModel::changed, [&] { seenInSignal.push_back(vm->cooldownMs()); });
+    vm->setCooldownMs(300);
     vm->clearLog();
-    vm->setTotalSlaps(7);
+    vm->setCooldownMs(700);
     EXPECT_TRUE(seenInSignal.empty()) << "changed() waits for the event loop";
     QCoreApplication::processEvents();
-    EXPECT_EQ(seenInSignal, (std::vector<std::int64_t>{7}));
+    EXPECT_EQ(seenInSignal, (std::vector<int>{700}));
 
     QCoreApplication::processEvents();
     EXPECT_EQ(seenInSignal.size(), 1u) << "no store, no signal";
-    vm->setTotalSlaps(8);
+    vm->setCooldownMs(800);
     vm.reset(); // a pending signal dies with its view model
     QCoreApplication::processEvents();
     EXPECT_EQ(seenInSignal.size(), 1u);
@@ -396,12 +327,12 @@ TEST_F(ThwackoViewModelTest, StartWhileListeningChangesNothing)
 {
     make();
     startListening();
-    vm->setErrorMessage("shown");
     int signalCount = 0;
     QObject::connect(vm.get(), &ThwackoViewModel::objectWillChange, [&] { ++signalCount; });
     vm->start();
-    EXPECT_EQ(signalCount, 0);
-    EXPECT_EQ(vm->errorMessage(), "shown");
+    EXPECT_EQ(signalCount, 0); // not even the clearing of errorMessage
+    EXPECT_FALSE(vm->errorMessage());
+    EXPECT_EQ(vm->statusMessage(), "Listening for slaps...");
 }
 
 TEST_F(ThwackoViewModelTest, AKnockBecomesACountedLoggedPlayedAndReportedSlap)
@@ -633,16 +564,16 @@ TEST_F(ThwackoViewModelTest, WillTerminateStopsListening)
 TEST_F(ThwackoViewModelTest, TheFolderChooserSetsTheCustomFolderOnlyWhenAccepted)
 {
     make();
-    choice = {false, dir.path()};
+    services.choice = {false, dir.path()};
     vm->selectCustomDirectory();
     EXPECT_FALSE(vm->customDirectory());
-    choice = {true, dir.path()};
+    services.choice = {true, dir.path()};
     vm->selectCustomDirectory();
     EXPECT_EQ(vm->customDirectory(), dir.path());
-    choice = {true, std::nullopt};
+    services.choice = {true, std::nullopt};
     vm->selectCustomDirectory();
     EXPECT_FALSE(vm->customDirectory());
-    EXPECT_EQ(chooserMessages.front(), "Select a directory containing MP3 files");
+    EXPECT_EQ(services.chooserMessages.front(), "Select a directory containing MP3 files");
 }
 
 // System events.
@@ -838,3 +769,124 @@ TEST_F(ThwackoViewModelTest, EachClearEmptiesOnlyItsOwnLog)
     EXPECT_TRUE(vm->usbVolumeEvents().empty());
     EXPECT_TRUE(vm->lidCreakEvents().empty());
 }
+
+// What views may do with the view model: read every state, run the operations and change the
+// settings, but never write the listening state, counters or messages themselves.
+
+template <typename VM> constexpr bool canSetIsRunning = requires(VM& vm) { vm.setIsRunning(false); };
+template <typename VM> constexpr bool canSetIsPaused = requires(VM& vm) { vm.setIsPaused(false); };
+template <typename VM> constexpr bool canSetTotalSlaps = requires(VM& vm) { vm.setTotalSlaps(0); };
+template <typename VM> constexpr bool canSetLastAmplitude = requires(VM& vm) { vm.setLastAmplitude(0.0); };
+template <typename VM> constexpr bool canSetStatusMessage = requires(VM& vm) { vm.setStatusMessage(""); };
+template <typename VM> constexpr bool canSetErrorMessage = requires(VM& vm) { vm.setErrorMessage(std::nullopt); };
+template <typename VM> constexpr bool canSetFastMode = requires(VM& vm) { vm.setFastMode(true); };
+template <typename VM> constexpr bool canSetOnboarding = requires(VM& vm) { vm.setHasCompletedOnboarding(true); };
+
+static_assert(!canSetIsRunning<ThwackoViewModel> && !canSetIsPaused<ThwackoViewModel>);
+static_assert(!canSetTotalSlaps<ThwackoViewModel> && !canSetLastAmplitude<ThwackoViewModel>);
+static_assert(!canSetStatusMessage<ThwackoViewModel> && !canSetErrorMessage<ThwackoViewModel>);
+static_assert(canSetFastMode<ThwackoViewModel> && canSetOnboarding<ThwackoViewModel>);
+
+struct MissingDependencyCase {
+    const char* name;
+    void (*remove)(ThwackoViewModel::Dependencies&);
+};
+
+const MissingDependencyCase kMissingDependencies[] = {
+    {"accelerometer", [](auto& d) { d.accelerometer.reset(); }},
+    {"usbVolumeMonitor", [](auto& d) { d.usbVolumeMonitor.reset(); }},
+    {"powerSourceMonitor", [](auto& d) { d.powerSourceMonitor.reset(); }},
+    {"lidClamshellMonitor", [](auto& d) { d.lidClamshellMonitor.reset(); }},
+    {"audioPlayer", [](auto& d) { d.audioPlayer.reset(); }},
+    {"clock", [](auto& d) { d.clock = nullptr; }},
+    {"userDefaults", [](auto& d) { d.userDefaults = nullptr; }},
+    {"bundle", [](auto& d) { d.bundle = nullptr; }},
+    {"notificationCenter", [](auto& d) { d.notificationCenter = nullptr; }},
+    {"folderChooser", [](auto& d) { d.folderChooser = nullptr; }},
+};
+
+class ThwackoViewModelDependencies : public ThwackoViewModelTest,
+                                     public ::testing::WithParamInterface<MissingDependencyCase> {};
+
+TEST_P(ThwackoViewModelDependencies, AMissingOneIsRefusedByName)
+{
+    auto deps = services.dependencies();
+    GetParam().remove(deps);
+    try {
+        ThwackoViewModel refused(std::move(deps));
+        FAIL() << "built without " << GetParam().name;
+    } catch (const std::invalid_argument& error) {
+        EXPECT_EQ(std::string(error.what()), std::string("ThwackoViewModel needs its dependency ") + GetParam().name);
+    }
+    EXPECT_EQ(powerSources->liveChangeSources(), 0); // nothing was left started
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ThwackoViewModelDependencies, ::testing::ValuesIn(kMissingDependencies),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Sequences of operations as views and the sensor drive them: after every step exactly one
+// processing timer exists while listening and none otherwise.
+
+enum class Step { start, stop, togglePause, drain, terminate, unplugSensor, plugSensor };
+
+struct TimerSequenceCase {
+    const char* name;
+    std::vector<Step> steps;
+};
+
+const TimerSequenceCase kTimerSequences[] = {
+    {"StartStop", {Step::start, Step::stop}},
+    {"StartTwiceThenStop", {Step::start, Step::start, Step::drain, Step::start, Step::stop}},
+    {"RestartBeforeTheReadyJob", {Step::start, Step::stop, Step::start, Step::drain, Step::stop}},
+    {"StopWhilePausedThenRestart", {Step::start, Step::togglePause, Step::stop, Step::start, Step::stop}},
+    {"PauseWhileStoppedThenStart", {Step::togglePause, Step::start, Step::start, Step::stop, Step::stop}},
+    {"SensorFailureThenRetry",
+     {Step::unplugSensor, Step::start, Step::start, Step::drain, Step::plugSensor, Step::start, Step::drain,
+      Step::stop}},
+    {"StartAfterTheErrorJobIsPosted",
+     {Step::unplugSensor, Step::start, Step::stop, Step::plugSensor, Step::start, Step::drain, Step::stop}},
+    {"TerminationThenStart", {Step::start, Step::terminate, Step::start, Step::drain, Step::stop}},
+};
+
+class ThwackoViewModelTimers : public ThwackoViewModelTest, public ::testing::WithParamInterface<TimerSequenceCase> {
+protected:
+    int timers() const { return static_cast<int>(vm->findChildren<QTimer*>().size()); }
+};
+
+TEST_P(ThwackoViewModelTimers, OneTimerWhileListeningAndNoneOtherwise)
+{
+    make();
+    for (std::size_t i = 0; i < GetParam().steps.size(); ++i) {
+        switch (GetParam().steps[i]) {
+        case Step::start:
+            vm->start();
+            break;
+        case Step::stop:
+            vm->stop();
+            break;
+        case Step::togglePause:
+            vm->togglePause();
+            break;
+        case Step::drain:
+            drain();
+            break;
+        case Step::terminate:
+            center.post(foundation::kApplicationWillTerminate);
+            break;
+        case Step::unplugSensor:
+            sensor->services.clear();
+            break;
+        case Step::plugSensor:
+            sensor->services = {FakeHidService::sensor(2)};
+            break;
+        }
+        EXPECT_EQ(timers(), vm->isRunning() ? 1 : 0) << "after step " << i;
+        EXPECT_EQ(vm->processingTimerInterval().has_value(), vm->isRunning()) << "after step " << i;
+    }
+    drain(); // jobs still posted (ready, error) change nothing of this
+    EXPECT_FALSE(vm->isRunning());
+    EXPECT_EQ(timers(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ThwackoViewModelTimers, ::testing::ValuesIn(kTimerSequences),
+                         [](const auto& info) { return std::string(info.param.name); });

@@ -1,19 +1,10 @@
 #include "app/AppDelegate.h"
+#include "support/RecordingAnalytics.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-class RecordingClient final : public AnalyticsClient {
-public:
-    std::vector<std::pair<std::string, AnalyticsProperties>> events;
-    void initialize(const AnalyticsConfiguration&) override {}
-    void track(const std::string& event, const AnalyticsProperties& properties) override
-    {
-        events.emplace_back(event, properties);
-    }
-};
 
 std::string plist(const std::string& entries)
 {
@@ -50,7 +41,7 @@ TEST_P(AppDelegateLaunch, SendsTheLaunchEventWithTheBundleVersions)
         dir.write("Info.plist", plist(token + GetParam().entries));
     }
     const foundation::Bundle bundle(dir.path(), dir.path().string());
-    auto client = std::make_shared<RecordingClient>();
+    auto client = std::make_shared<testsupport::RecordingAnalytics>();
     Analytics::setClient(client);
 
     AppDelegate().applicationDidFinishLaunching(bundle);

@@ -2,8 +2,15 @@
 // caller set a variable already): no display, OpenAL's null device, a private home for
 // settings and caches, and the source and resource folders; then it keeps a Qt application
 // object alive for the whole run, so timers, socket notifiers and queued calls work on the
-// test's (main) thread.
+// test's (main) thread. Built with THWACKO_TEST_WIDGETS it keeps a widget application instead,
+// for tests that open windows or dialogs.
+#ifdef THWACKO_TEST_WIDGETS
+#include <QApplication>
+using TestApplication = QApplication;
+#else
 #include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,6 +25,6 @@ int main(int argc, char** argv)
     ::setenv("THWACKO_RESOURCE_DIR", THWACKO_RESOURCE_DIR, 0);
 
     ::testing::InitGoogleTest(&argc, argv);
-    QCoreApplication app(argc, argv);
+    TestApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,25 +1,55 @@
 #include "platform/foundation/MainQueue.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 namespace foundation {
 
 namespace {
-std::atomic<MainQueue*> boundQueue{nullptr};
+
+// Held while a job is handed to the bound queue, so that unbinding waits for posts in flight and
+// no thread posts to a queue after its binding ended. Recursive: a queue may run a job at once.
+std::recursive_mutex bindingLock;
+MainQueue* boundQueue = nullptr;
+
+[[noreturn]] void unbound()
+{
+    std::fputs("foundation: the main queue was used before one was bound\n", stderr);
+    std::abort();
 }
+
+/// What mainQueue() returns: forwards each job to the queue bound at the moment of posting.
+class BoundMainQueue final : public MainQueue {
+public:
+    void async(std::function<void()> job) override
+    {
+        std::lock_guard lock(bindingLock);
+        if (!boundQueue) {
+            unbound();
+        }
+        boundQueue->async(std::move(job));
+    }
+};
+
+} // namespace
 
 MainQueue& mainQueue()
 {
-    MainQueue* queue = boundQueue.load(std::memory_order_acquire);
-    if (!queue) {
-        std::fputs("foundation: the main queue was used before one was bound\n", stderr);
-        std::abort();
+    static BoundMainQueue forwarder;
+    std::lock_guard lock(bindingLock);
+    if (!boundQueue) {
+        unbound();
     }
-    return *queue;
+    return forwarder;
 }
 
-MainQueue* setMainQueue(MainQueue* queue) { return boundQueue.exchange(queue, std::memory_order_acq_rel); }
+MainQueue* setMainQueue(MainQueue* queue)
+{
+    std::lock_guard lock(bindingLock);
+    MainQueue* previous = boundQueue;
+    boundQueue = queue;
+    return previous;
+}
 
 } // namespace foundation

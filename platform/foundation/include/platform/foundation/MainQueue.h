@@ -16,9 +16,11 @@ public:
     virtual void async(std::function<void()> job) = 0;
 };
 
-/// The bound main queue. Posting while none is bound is a programming error (it aborts).
+/// The main queue: each job goes to the queue bound when it is posted. Posting while none is
+/// bound is a programming error (it aborts).
 MainQueue& mainQueue();
-/// Binds `queue` (not owned) as the main queue; nullptr unbinds. Returns the previous binding.
+/// Binds `queue` (not owned) as the main queue; nullptr unbinds. Returns the previous binding
+/// once no post to it is in flight, so the caller may then destroy it.
 MainQueue* setMainQueue(MainQueue* queue);
 
 } // namespace foundation
