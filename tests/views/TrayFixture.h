@@ -110,6 +110,7 @@ protected:
         deps.userDefaults = defaults.get();
         deps.bundle = bundle.get();
         deps.notificationCenter = &center;
+        deps.folderChooser = [](const std::string&) { return ThwackoViewModel::FolderChoice{}; };
         vm = std::make_unique<ThwackoViewModel>(std::move(deps));
     }
 
