@@ -3,6 +3,7 @@
 #include "app/RealServices.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/qt/QtMainQueue.h"
+#include "views/MenuBarExtra.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -126,6 +127,10 @@ int ThwackoApp::main(int argc, char** argv)
             viewModel.start();
         }
     });
+
+    // The tray item; without a tray, closing the last window quits instead (MenuBarExtra).
+    MenuBarExtra menuBarExtra(
+        viewModel, [](const QString& identifier) { qCInfo(lcApp).noquote() << "open window" << identifier; });
 
     const int result = QApplication::exec();
     center.removeObserver(terminationLog);

@@ -96,10 +96,7 @@ MenuBarExtra::~MenuBarExtra()
     tray->hide();
 }
 
-QColor MenuBarExtra::iconTint()
-{
-    return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
-}
+QColor MenuBarExtra::iconTint() { return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText); }
 
 void MenuBarExtra::checkTray()
 {

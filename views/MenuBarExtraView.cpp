@@ -75,8 +75,8 @@ QWidgetAction* makeStatusAction(const MenuBarMenuItem& item, QMenu* menu)
 
 } // namespace
 
-MenuBarExtraView::MenuBarExtraView(ThwackoViewModel& viewModel, OpenWindowAction openWindow,
-                                   TerminateAction terminate, QObject* parent)
+MenuBarExtraView::MenuBarExtraView(ThwackoViewModel& viewModel, OpenWindowAction openWindow, TerminateAction terminate,
+                                   QObject* parent)
     : QObject(parent)
     , viewModel(viewModel)
     , openWindow(std::move(openWindow))
@@ -97,7 +97,8 @@ MenuBarExtraView::~MenuBarExtraView() = default;
 
 QAction* MenuBarExtraView::action(MenuBarMenuItem::Kind kind) const
 {
-    const auto it = std::find_if(actions.begin(), actions.end(), [kind](const auto& entry) { return entry.first == kind; });
+    const auto it =
+        std::find_if(actions.begin(), actions.end(), [kind](const auto& entry) { return entry.first == kind; });
     return it == actions.end() ? nullptr : it->second;
 }
 

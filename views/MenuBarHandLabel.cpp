@@ -18,20 +18,11 @@ MenuBarHandLabel::MenuBarHandLabel(std::int64_t slapCount)
 {
 }
 
-QString MenuBarHandLabel::countText() const
-{
-    return theme::count(count);
-}
+QString MenuBarHandLabel::countText() const { return theme::count(count); }
 
-QString MenuBarHandLabel::accessibilityLabel()
-{
-    return QStringLiteral("Bonkly");
-}
+QString MenuBarHandLabel::accessibilityLabel() { return QStringLiteral("Bonkly"); }
 
-QString MenuBarHandLabel::accessibilityValue() const
-{
-    return theme::count(count) + QStringLiteral(" slaps");
-}
+QString MenuBarHandLabel::accessibilityValue() const { return theme::count(count) + QStringLiteral(" slaps"); }
 
 QString MenuBarHandLabel::toolTip() const
 {

@@ -21,7 +21,7 @@ class QPainter;
 class MenuBarHandLabel {
 public:
     static constexpr qreal slotSide = 22;
-    static constexpr qreal handSide = 16;
+    static constexpr qreal handSide = 17;
     static constexpr qreal margin = 1;
     static constexpr qreal fontPoints = 9;
     static constexpr qreal minimumScaleFactor = 0.45;

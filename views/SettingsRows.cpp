@@ -26,19 +26,20 @@ const std::vector<SliderSetting>& sliderSettings()
 {
     static const std::vector<SliderSetting> sliders = [] {
         std::vector<SliderSetting> rows;
-        rows.push_back({QStringLiteral("Sensitivity"), QStringLiteral("Min Amplitude"), QStringLiteral("More sensitive"),
-                        QStringLiteral("Less sensitive"), 10, 500, 5, 1000.0,
+        rows.push_back({QStringLiteral("Sensitivity"), QStringLiteral("Min Amplitude"),
+                        QStringLiteral("More sensitive"), QStringLiteral("Less sensitive"), 10, 500, 5, 1000.0,
                         [](const ThwackoViewModel& vm) { return vm.minAmplitude(); },
                         [](ThwackoViewModel& vm, double value) { vm.setMinAmplitude(value); },
                         [](double value) { return theme::fixed(value, 3); }});
-        rows.push_back({QStringLiteral("Cooldown"), QStringLiteral("Cooldown"), QStringLiteral("Rapid fire"),
-                        QStringLiteral("Slow response"), 100, 3000, 50, 1.0,
-                        [](const ThwackoViewModel& vm) { return static_cast<double>(vm.cooldownMs()); },
-                        // The slider's value becomes whole milliseconds by truncation toward zero.
-                        [](ThwackoViewModel& vm, double value) { vm.setCooldownMs(static_cast<int>(std::trunc(value))); },
-                        [](double value) {
-                            return theme::count(static_cast<std::int64_t>(std::trunc(value))) + QStringLiteral("ms");
-                        }});
+        rows.push_back(
+            {QStringLiteral("Cooldown"), QStringLiteral("Cooldown"), QStringLiteral("Rapid fire"),
+             QStringLiteral("Slow response"), 100, 3000, 50, 1.0,
+             [](const ThwackoViewModel& vm) { return static_cast<double>(vm.cooldownMs()); },
+             // The slider's value becomes whole milliseconds by truncation toward zero.
+             [](ThwackoViewModel& vm, double value) { vm.setCooldownMs(static_cast<int>(std::trunc(value))); },
+             [](double value) {
+            return theme::count(static_cast<std::int64_t>(std::trunc(value))) + QStringLiteral("ms");
+             }});
         rows.push_back({QStringLiteral("Playback Speed"), QStringLiteral("Speed"), QStringLiteral("0.5x"),
                         QStringLiteral("2.0x"), 5, 20, 1, 10.0,
                         [](const ThwackoViewModel& vm) { return vm.speedRatio(); },

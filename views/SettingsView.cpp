@@ -41,7 +41,7 @@ QFrame* makeDivider()
     line->setFrameShadow(QFrame::Plain);
     line->setFixedHeight(1);
     QPalette pal = line->palette();
-    pal.setColor(QPalette::WindowText, sheetstyle::tertiary(pal));
+    pal.setColor(QPalette::WindowText, theme::color(theme::SystemColor::separator, pal));
     line->setPalette(pal);
     return line;
 }
@@ -160,10 +160,7 @@ SettingsView* SettingsView::present(QWidget* window, ThwackoViewModel& viewModel
     return sheet;
 }
 
-void SettingsView::dismiss()
-{
-    reject();
-}
+void SettingsView::dismiss() { reject(); }
 
 QWidget* SettingsView::makeHeader()
 {

@@ -15,10 +15,7 @@ SwitchButton::SwitchButton(QWidget* parent)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-QSize SwitchButton::sizeHint() const
-{
-    return {38, 22};
-}
+QSize SwitchButton::sizeHint() const { return {38, 22}; }
 
 void SwitchButton::paintEvent(QPaintEvent*)
 {

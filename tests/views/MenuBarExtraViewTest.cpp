@@ -145,10 +145,9 @@ TEST_P(MenuActions, DriveTheViewModel)
     EXPECT_EQ(vm->isRunning(), GetParam().running);
     EXPECT_EQ(vm->isPaused(), GetParam().paused);
     // The menu follows at once: the next time it opens it shows the new state.
-    EXPECT_EQ(view->items().front().title,
-              QString::fromUtf8(!GetParam().running ? "Stopped"
-                                : GetParam().paused ? "Paused"
-                                                    : "Listening \u2014 slap away"));
+    EXPECT_EQ(view->items().front().title, QString::fromUtf8(!GetParam().running ? "Stopped"
+                                                             : GetParam().paused ? "Paused"
+                                                                                 : "Listening \u2014 slap away"));
     EXPECT_EQ(view->action(Kind::pauseResume) != nullptr, GetParam().running);
     EXPECT_TRUE(opened.empty());
     EXPECT_EQ(terminations, 0);
@@ -280,12 +279,14 @@ TEST_P(MenuPictures, Render)
 {
     QApplication::setPalette(GetParam().palette());
     view.reset();
-    view = std::make_unique<MenuBarExtraView>(*vm, [](const QString&) {}, [] {});
+    view = std::make_unique<MenuBarExtraView>(
+        *vm, [](const QString&) {}, [] {});
     enter(GetParam().state);
     view->menu()->popup({20, 20});
     drain();
     ASSERT_TRUE(view->menu()->isVisible());
-    ASSERT_TRUE(view->menu()->grab().save(traytest::screenshotPath(QStringLiteral("tray-menu-%1").arg(GetParam().name))));
+    ASSERT_TRUE(
+        view->menu()->grab().save(traytest::screenshotPath(QStringLiteral("tray-menu-%1").arg(GetParam().name))));
     view->menu()->hide();
 }
 

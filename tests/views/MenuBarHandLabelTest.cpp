@@ -226,7 +226,8 @@ TEST_P(TrayIconPictures, Render)
             const qreal ratio = column < counts.size() ? 1.0 : 2.0;
             const MenuBarHandLabel label(counts[column % counts.size()]);
             const QImage image = label.image(sides[row], ratio, MenuBarExtra::iconTint());
-            const QPoint origin(int(column) * cell + (cell - sides[row]) / 2, int(row) * cell + (cell - sides[row]) / 2);
+            const QPoint origin(int(column) * cell + (cell - sides[row]) / 2,
+                                int(row) * cell + (cell - sides[row]) / 2);
             painter.drawImage(QRect(origin, QSize(sides[row], sides[row])), image);
         }
     }
@@ -238,10 +239,12 @@ TEST_P(TrayIconPictures, Render)
         strip.fill(palette.color(QPalette::Window));
         QPainter p(&strip);
         for (std::size_t i = 0; i < counts.size(); ++i) {
-            p.drawImage(QPoint(4 + int(i) * (side + 4), 4), MenuBarHandLabel(counts[i]).image(side, 1.0, MenuBarExtra::iconTint()));
+            p.drawImage(QPoint(4 + int(i) * (side + 4), 4),
+                        MenuBarHandLabel(counts[i]).image(side, 1.0, MenuBarExtra::iconTint()));
         }
         p.end();
-        ASSERT_TRUE(strip.save(traytest::screenshotPath(QStringLiteral("tray-icon-%1px-%2").arg(side).arg(GetParam().name))));
+        ASSERT_TRUE(
+            strip.save(traytest::screenshotPath(QStringLiteral("tray-icon-%1px-%2").arg(side).arg(GetParam().name))));
     }
     QApplication::setPalette(theme::lightPalette());
 }

@@ -108,7 +108,9 @@ TEST(SliderSettings, EveryPositionIsAWholeNumberOfStepsAndReadsBackAsItsOwnText)
         for (int position = 0; position < setting.positions(); ++position) {
             const double value = setting.valueAt(position);
             // The value is the literal its text names: no drift from adding steps up.
-            EXPECT_EQ(value, std::stod(setting.valueText(value).remove(QStringLiteral("ms")).remove(QLatin1Char('x')).toStdString()))
+            EXPECT_EQ(
+                value,
+                std::stod(setting.valueText(value).remove(QStringLiteral("ms")).remove(QLatin1Char('x')).toStdString()))
                 << setting.title.toStdString() << " at " << position;
             EXPECT_EQ(setting.positionOf(value), position);
         }
@@ -251,8 +253,8 @@ TEST_F(SettingsViewTest, TheFastModePresetBoundsTheValuesInForceAndChangesNoSett
 TEST_F(SettingsViewTest, CardsComeInOrderUnderAFixedHeader)
 {
     make();
-    EXPECT_EQ(sheet->cardTitles(), (QStringList{"Detection", "Audio", "Preset", "USB volumes", "Power & charging",
-                                                 "Lid creak", "About"}));
+    EXPECT_EQ(sheet->cardTitles(),
+              (QStringList{"Detection", "Audio", "Preset", "USB volumes", "Power & charging", "Lid creak", "About"}));
     EXPECT_EQ(sheet->size(), QSize(420, 720));
     QScrollBar* bar = sheet->scrollArea()->verticalScrollBar();
     ASSERT_GT(bar->maximum(), 0) << "the cards are taller than the sheet";
