@@ -1,21 +1,19 @@
 #include "app/ThwackoApp.h"
 
 #include "app/RealServices.h"
+#include "app/TerminationSignals.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/qt/QtMainQueue.h"
+#include "views/AppWindow.h"
 #include "views/MenuBarExtra.h"
+#include "views/SettingsSheetPresenter.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <string_view>
-#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcApp, "thwacko.app")
 
@@ -57,36 +55,6 @@ Options takeOptions(int& argc, char** argv)
     return options;
 }
 
-int signalPipe[2] = {-1, -1};
-
-void onTerminationSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
-}
-
-/// SIGINT and SIGTERM quit the event loop, so the will-terminate path runs as for a normal quit.
-void quitOnTerminationSignals(QCoreApplication& app)
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qCWarning(lcApp) << "cannot watch termination signals:" << std::strerror(errno);
-        return;
-    }
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
-        char buffer[16];
-        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
-        QCoreApplication::quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-}
-
 } // namespace
 
 ThwackoViewModel& ThwackoApp::viewModel()
@@ -105,12 +73,15 @@ int ThwackoApp::main(int argc, char** argv)
     QApplication::setApplicationName("ThwackoApp");
     QApplication::setApplicationDisplayName("Bonkly");
     platform::ScopedQtMainQueue mainQueue(&app);
-    quitOnTerminationSignals(app);
+    // SIGINT and SIGTERM quit the event loop, so the will-terminate path runs as for a normal quit.
+    TerminationSignals terminationSignals([] { QCoreApplication::quit(); });
 
     ThwackoApp application;
     QApplication::setQuitOnLastWindowClosed(
         application.appDelegate().applicationShouldTerminateAfterLastWindowClosed());
     ThwackoViewModel& viewModel = application.viewModel();
+    // The one window; closing it only hides it. Destroyed before the view model it shows.
+    const std::unique_ptr<AppWindow> window(showAppWindow(viewModel));
 
     auto& center = foundation::NotificationCenter::defaultCenter();
     // Registered after the view model's own observer, so it reports after listening has stopped.
@@ -128,11 +99,19 @@ int ThwackoApp::main(int argc, char** argv)
         }
     });
 
+    // The gear button's settings sheet over the window.
+    new SettingsSheetPresenter(*window, viewModel);
     // The tray item; without a tray, closing the last window quits instead (MenuBarExtra).
-    MenuBarExtra menuBarExtra(
-        viewModel, [](const QString& identifier) { qCInfo(lcApp).noquote() << "open window" << identifier; });
+    MenuBarExtra menuBarExtra(viewModel, [&window](const QString&) {
+        // Opened again, the window takes the default size for the onboarding flag as it is now.
+        window->resize(window->defaultSize());
+        window->open();
+        window->raise();
+        window->activateWindow();
+    });
 
     const int result = QApplication::exec();
+    terminationSignals.restore();
     center.removeObserver(terminationLog);
     return result;
 }

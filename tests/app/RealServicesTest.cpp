@@ -37,20 +37,21 @@ struct ChooserCase {
     bool accepted;
 };
 
-const ChooserCase kChooserCases[] = {
-    {"AnExistingFolderIsTaken",
-     [](QFileDialog& dialog, const std::filesystem::path& folder) {
-         dialog.selectFile(QString::fromStdString(folder.string()));
-         static_cast<QDialog&>(dialog).accept(); // as the Open button does
-     },
-     true},
-    {"CancelChangesNothing",
-     [](QFileDialog& dialog, const std::filesystem::path& folder) {
-         dialog.selectFile(QString::fromStdString(folder.string()));
-         dialog.reject();
-     },
-     false},
-};
+const ChooserCase kChooserCases[] =
+    {
+        {"AnExistingFolderIsTaken",
+         [](QFileDialog& dialog, const std::filesystem::path& folder) {
+    dialog.selectFile(QString::fromStdString(folder.string()));
+    static_cast<QDialog&>(dialog).accept(); // as the Open button does
+         },
+         true},
+        {"CancelChangesNothing",
+         [](QFileDialog& dialog, const std::filesystem::path& folder) {
+    dialog.selectFile(QString::fromStdString(folder.string()));
+    dialog.reject();
+         },
+         false},
+                  };
 
 class FolderDialog : public ::testing::TestWithParam<ChooserCase> {};
 

@@ -1,0 +1,509 @@
+#include "views/EventLogPanel.h"
+
+#include "ViewModels/ThwackoViewModel.h"
+#include "views/Widgets.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <map>
+
+using theme::SystemColor;
+using theme::TextStyle;
+using widgets::SymbolView;
+using widgets::TextLabel;
+using widgets::Tint;
+
+std::string_view rawValue(EventLogTab tab)
+{
+    switch (tab) {
+    case EventLogTab::slaps:
+        return "Slaps";
+    case EventLogTab::usbVolumes:
+        return "USB";
+    case EventLogTab::power:
+        return "Power";
+    }
+    return "Slaps";
+}
+
+std::optional<EventLogTab> eventLogTabFromRawValue(std::string_view raw)
+{
+    for (EventLogTab tab : allEventLogTabs) {
+        if (rawValue(tab) == raw) {
+            return tab;
+        }
+    }
+    return std::nullopt;
+}
+
+std::pair<SystemColor, QString> severityStyle(std::string_view severity)
+{
+    if (severity == "CHOC_MAJEUR") {
+        return {SystemColor::red, QStringLiteral("\u2605")};
+    }
+    if (severity == "CHOC_MOYEN") {
+        return {SystemColor::orange, QStringLiteral("\u25B2")};
+    }
+    if (severity == "MICRO_CHOC") {
+        return {SystemColor::yellow, QStringLiteral("\u25B3")};
+    }
+    if (severity == "VIBRATION") {
+        return {SystemColor::blue, QStringLiteral("\u25CF")};
+    }
+    if (severity == "VIB_LEGERE") {
+        return {SystemColor::cyan, QStringLiteral("\u25CB")};
+    }
+    return {SystemColor::gray, QStringLiteral("\u00B7")};
+}
+
+namespace {
+
+QString fromStd(const std::string& text) { return QString::fromStdString(text); }
+
+TextLabel* text(const QString& content, QFont font, Tint tint, QWidget* parent = nullptr)
+{
+    auto* label = new TextLabel(parent);
+    label->setTextFont(font);
+    label->setTint(tint);
+    label->setText(content);
+    return label;
+}
+
+/// The slap's severity: its symbol on a faint circle of its colour, 24 x 24.
+class SeverityBadge final : public QWidget {
+public:
+    explicit SeverityBadge(const std::string& severity, QWidget* parent = nullptr)
+        : QWidget(parent)
+        , style(severityStyle(severity))
+    {
+        setFixedSize(24, 24);
+        setAccessibleName(QString::fromStdString(severity));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QColor color = theme::color(style.first, palette());
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(theme::withOpacity(color, 0.15));
+        painter.drawEllipse(QRectF(rect()));
+        painter.setPen(color);
+        painter.setFont(theme::font(TextStyle::caption, QFont::Bold));
+        painter.drawText(rect(), Qt::AlignCenter, style.second);
+    }
+
+private:
+    std::pair<SystemColor, QString> style;
+};
+
+QWidget* rowFrame(QWidget* parent, QHBoxLayout*& layout)
+{
+    auto* row = new QWidget(parent);
+    layout = new QHBoxLayout(row);
+    layout->setContentsMargins(14, 4 + 4, 14, 4 + 4);
+    layout->setSpacing(10);
+    return row;
+}
+
+QWidget* column(QWidget* parent, Qt::Alignment alignment, std::initializer_list<QWidget*> children)
+{
+    auto* box = new QWidget(parent);
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    for (QWidget* child : children) {
+        layout->addWidget(child, 0, alignment);
+    }
+    return box;
+}
+
+QWidget* slapRow(const SlapEvent& event)
+{
+    QHBoxLayout* layout = nullptr;
+    QWidget* row = rowFrame(nullptr, layout);
+    layout->addWidget(new SeverityBadge(event.severity()), 0, Qt::AlignVCenter);
+    auto* title = text(QObject::tr("Slap #%1").arg(theme::count(event.number())),
+                       theme::font(TextStyle::subheadline, QFont::Medium), Tint::of(SystemColor::primary));
+    auto* file = text(fromStd(event.fileName()), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
+    auto* left = column(row, Qt::AlignLeft, {title, file});
+    left->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    layout->addWidget(left, 1, Qt::AlignVCenter);
+    auto* amplitude = text(theme::amplitude(event.amplitude()),
+                           theme::font(TextStyle::caption, std::nullopt, theme::Design::monospaced),
+                           Tint::of(SystemColor::secondary));
+    auto* time =
+        text(theme::timeOfDay(event.timestamp()), theme::font(TextStyle::caption2), Tint::of(SystemColor::tertiary));
+    amplitude->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    layout->addWidget(column(row, Qt::AlignRight, {amplitude, time}), 0, Qt::AlignVCenter);
+    return row;
+}
+
+QWidget* usbRow(const VolumeMountEvent& event)
+{
+    QHBoxLayout* layout = nullptr;
+    QWidget* row = rowFrame(nullptr, layout);
+    auto* icon = new SymbolView(event.mounted() ? "arrow.down.circle.fill" : "eject.fill", 18,
+                                Tint::of(event.mounted() ? SystemColor::green : SystemColor::orange));
+    icon->setFrameWidth(28);
+    layout->addWidget(icon, 0, Qt::AlignVCenter);
+    auto* title = text(event.mounted() ? QObject::tr("Mounted") : QObject::tr("Unmounted"),
+                       theme::font(TextStyle::subheadline, QFont::Medium), Tint::of(SystemColor::primary));
+    title->setWrapping(true);
+    auto* name = text(fromStd(event.volumeName()), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
+    auto* path = text(fromStd(event.path()), theme::font(TextStyle::caption2), Tint::of(SystemColor::tertiary));
+    path->setWrapping(true, 2);
+    auto* left = column(row, Qt::Alignment(), {title, name, path});
+    left->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    layout->addWidget(left, 1, Qt::AlignVCenter);
+    auto* right = new QWidget(row);
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->setSpacing(2);
+    if (event.isRemovable()) {
+        auto* tag = text(QObject::tr("Removable"), theme::font(TextStyle::caption2), Tint::of(SystemColor::secondary));
+        tag->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        rightLayout->addWidget(tag, 0, Qt::AlignRight);
+    }
+    auto* time =
+        text(theme::timeOfDay(event.timestamp()), theme::font(TextStyle::caption2), Tint::of(SystemColor::tertiary));
+    time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    rightLayout->addWidget(time, 0, Qt::AlignRight);
+    layout->addWidget(right, 0, Qt::AlignVCenter);
+    return row;
+}
+
+QWidget* powerRow(const PowerSourceEvent& event)
+{
+    QHBoxLayout* layout = nullptr;
+    QWidget* row = rowFrame(nullptr, layout);
+    auto* icon = new SymbolView("powerplug.portrait.fill", 18, Tint::of(SystemColor::yellow));
+    icon->setFrameWidth(28);
+    layout->addWidget(icon, 0, Qt::AlignVCenter);
+    auto* title = text(fromStd(event.title()), theme::font(TextStyle::subheadline, QFont::Medium),
+                       Tint::of(SystemColor::primary));
+    title->setWrapping(true);
+    std::vector<QWidget*> lines{title};
+    if (event.detail()) {
+        auto* detail =
+            text(fromStd(*event.detail()), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
+        detail->setWrapping(true);
+        lines.push_back(detail);
+    }
+    auto* left = new QWidget(row);
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->setSpacing(2);
+    for (QWidget* line : lines) {
+        leftLayout->addWidget(line);
+    }
+    left->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    layout->addWidget(left, 1, Qt::AlignVCenter);
+    auto* time =
+        text(theme::timeOfDay(event.timestamp()), theme::font(TextStyle::caption2), Tint::of(SystemColor::tertiary));
+    layout->addWidget(time, 0, Qt::AlignVCenter);
+    return row;
+}
+
+/// A centred symbol, title and hint that fill the tab.
+QWidget* emptyState(const char* symbol, const QString& title, const QString& hint, bool centredHint)
+{
+    auto* state = new QWidget;
+    auto* layout = new QVBoxLayout(state);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addStretch(1);
+    layout->addWidget(new SymbolView(symbol, 34, Tint::of(SystemColor::quaternary)), 0, Qt::AlignHCenter);
+    auto* titleLabel = text(title, theme::font(TextStyle::subheadline), Tint::of(SystemColor::tertiary));
+    layout->addWidget(titleLabel, 0, Qt::AlignHCenter);
+    auto* hintLabel = text(hint, theme::font(TextStyle::caption), Tint::of(SystemColor::quaternary));
+    if (centredHint) {
+        hintLabel->setWrapping(true);
+        hintLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        auto* padded = new QWidget(state);
+        auto* paddedLayout = new QHBoxLayout(padded);
+        paddedLayout->setContentsMargins(16, 0, 16, 0);
+        paddedLayout->addWidget(hintLabel);
+        layout->addWidget(padded);
+    } else {
+        layout->addWidget(hintLabel, 0, Qt::AlignHCenter);
+    }
+    layout->addStretch(1);
+    state->setObjectName(QStringLiteral("emptyState"));
+    return state;
+}
+
+/// A plain list of rows keyed by record id: rows already shown keep their widget.
+class RowList final : public QScrollArea {
+public:
+    explicit RowList(QWidget* parent = nullptr)
+        : QScrollArea(parent)
+    {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        auto* content = new QWidget;
+        content->setAutoFillBackground(false);
+        rows = new QVBoxLayout(content);
+        rows->setContentsMargins(0, 4, 0, 4);
+        rows->setSpacing(0);
+        rows->addStretch(1);
+        setWidget(content);
+        viewport()->setAutoFillBackground(false);
+        content->setObjectName(QStringLiteral("rows"));
+    }
+
+    /// Shows `records` in their order, building rows only for ids not shown yet.
+    template <typename Record, typename Builder> void sync(const std::vector<Record>& records, Builder build)
+    {
+        std::map<std::string, QWidget*> keep;
+        std::vector<QWidget*> ordered;
+        ordered.reserve(records.size());
+        for (const Record& record : records) {
+            const std::string key = record.id().toString();
+            QWidget* row = nullptr;
+            if (auto found = shown.find(key); found != shown.end()) {
+                row = found->second;
+                shown.erase(found);
+            } else {
+                row = build(record);
+                row->setObjectName(QStringLiteral("row"));
+            }
+            keep.emplace(key, row);
+            ordered.push_back(row);
+        }
+        for (auto& [key, row] : shown) {
+            delete row;
+        }
+        shown = std::move(keep);
+        for (int i = 0; i < int(ordered.size()); ++i) {
+            if (rows->indexOf(ordered[std::size_t(i)]) != i) {
+                rows->removeWidget(ordered[std::size_t(i)]);
+                rows->insertWidget(i, ordered[std::size_t(i)]);
+            }
+        }
+    }
+
+    int rowCount() const { return int(shown.size()); }
+
+private:
+    QVBoxLayout* rows;
+    std::map<std::string, QWidget*> shown;
+};
+
+} // namespace
+
+/// One tab's content: an empty state (monitoring off, or nothing yet) or the list.
+class LogPage final : public QStackedWidget {
+public:
+    LogPage(QWidget* off, QWidget* none, QWidget* parent)
+        : QStackedWidget(parent)
+        , list(new RowList(this))
+    {
+        if (off) {
+            addWidget(off);
+        }
+        addWidget(none);
+        addWidget(list);
+        offState = off;
+        noneState = none;
+    }
+
+    template <typename Record, typename Builder>
+    void show(bool monitoring, const std::vector<Record>& records, Builder build)
+    {
+        list->sync(records, build);
+        if (!monitoring) {
+            setCurrentWidget(offState);
+        } else if (records.empty()) {
+            setCurrentWidget(noneState);
+        } else {
+            setCurrentWidget(list);
+        }
+    }
+
+    RowList* list;
+    QWidget* offState = nullptr;
+    QWidget* noneState = nullptr;
+};
+
+namespace {
+
+/// The tab picker: one segment per tab, the selected one raised.
+class Segment final : public QAbstractButton {
+public:
+    Segment(const QString& title, QWidget* parent)
+        : QAbstractButton(parent)
+    {
+        setText(title);
+        setAccessibleName(title);
+        setCheckable(true);
+        setCursor(Qt::PointingHandCursor);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        setFont(theme::font(TextStyle::subheadline));
+    }
+    QSize sizeHint() const override { return {fontMetrics().horizontalAdvance(text()) + 24, 24}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const bool dark = theme::isDark(palette());
+        if (isChecked()) {
+            QPainterPath path;
+            path.addRoundedRect(QRectF(rect()).adjusted(2, 2, -2, -2), 5, 5);
+            painter.fillPath(path, dark ? QColor(255, 255, 255, 48) : QColor(255, 255, 255));
+            if (!dark) {
+                painter.setPen(QPen(QColor(0, 0, 0, 28), 1));
+                painter.drawPath(path);
+            }
+        }
+        QFont f = font();
+        f.setWeight(isChecked() ? QFont::DemiBold : QFont::Normal);
+        painter.setFont(f);
+        painter.setPen(theme::color(isChecked() ? SystemColor::primary : SystemColor::secondary, palette()));
+        painter.drawText(rect(), Qt::AlignCenter, text());
+    }
+};
+
+class SegmentTrack final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 7, 7);
+        painter.fillPath(path, theme::isDark(palette()) ? QColor(255, 255, 255, 20) : QColor(0, 0, 0, 15));
+    }
+};
+
+} // namespace
+
+EventLogPanel::EventLogPanel(ThwackoViewModel& vm, QWidget* parent)
+    : QWidget(parent)
+    , viewModel(vm)
+{
+    setObjectName(QStringLiteral("eventLogPanel"));
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* header = new QWidget(this);
+    auto* headerLayout = new QVBoxLayout(header);
+    headerLayout->setContentsMargins(16, 12, 16, 12);
+    headerLayout->setSpacing(8);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(8);
+    auto* title = text(tr("Event Log"), theme::font(TextStyle::headline), Tint::of(SystemColor::primary), header);
+    titleRow->addWidget(title);
+    titleRow->addStretch(1);
+    clearButton = new widgets::PlainTextButton(tr("Clear"), theme::font(TextStyle::caption),
+                                               Tint::of(SystemColor::secondary), header);
+    titleRow->addWidget(clearButton);
+    headerLayout->addLayout(titleRow);
+
+    segments = new SegmentTrack(header);
+    segments->setAccessibleName(tr("Event Log"));
+    auto* segmentLayout = new QHBoxLayout(segments);
+    segmentLayout->setContentsMargins(1, 1, 1, 1);
+    segmentLayout->setSpacing(0);
+    auto* group = new QButtonGroup(this);
+    group->setExclusive(true);
+    for (EventLogTab tab : allEventLogTabs) {
+        const std::string_view raw = rawValue(tab);
+        auto* segment = new Segment(QString::fromUtf8(raw.data(), qsizetype(raw.size())), segments);
+        segment->setChecked(tab == selectedTab);
+        segmentLayout->addWidget(segment);
+        group->addButton(segment, int(tab));
+    }
+    connect(group, &QButtonGroup::idClicked, this, [this](int id) { setTab(EventLogTab(id)); });
+    headerLayout->addWidget(segments);
+    layout->addWidget(header);
+
+    layout->addWidget(new widgets::Separator(this));
+
+    pages = new QStackedWidget(this);
+    logPages[0] = new LogPage(
+        nullptr, emptyState("tray", tr("No events yet"), tr("Start listening and slap the laptop!"), false), pages);
+    logPages[1] = new LogPage(emptyState("externaldrive.badge.xmark", tr("USB monitoring is off"),
+                                         tr("Turn it on in Settings to log mounts and unmounts."), true),
+                              emptyState("externaldrive", tr("No USB volume events yet"),
+                                         tr("Plug or eject a removable drive to see it here."), true),
+                              pages);
+    logPages[2] =
+        new LogPage(emptyState("bolt.slash", tr("Power monitoring is off"),
+                               tr("Turn it on in Settings to log charging and AC power changes."), true),
+                    emptyState("bolt.circle", tr("No power events yet"),
+                               tr("Plug or unplug your MacBook, or wait for charging to start or stop."), true),
+                    pages);
+    for (LogPage* page : logPages) {
+        pages->addWidget(page);
+    }
+    layout->addWidget(pages, 1);
+
+    connect(clearButton, &QAbstractButton::clicked, this, [this] {
+        switch (selectedTab) {
+        case EventLogTab::slaps:
+            viewModel.clearLog();
+            break;
+        case EventLogTab::usbVolumes:
+            viewModel.clearUSBVolumeLog();
+            break;
+        case EventLogTab::power:
+            viewModel.clearPowerSourceLog();
+            break;
+        }
+    });
+    refresh();
+}
+
+void EventLogPanel::setTab(EventLogTab tab)
+{
+    selectedTab = tab;
+    const auto buttons = segments->findChildren<QAbstractButton*>();
+    for (int i = 0; i < buttons.size(); ++i) {
+        buttons[i]->setChecked(i == int(tab));
+    }
+    refresh();
+}
+
+void EventLogPanel::refresh()
+{
+    // An empty slap log has no off state; the list page still clears its rows.
+    auto* slaps = logPages[0];
+    slaps->list->sync(viewModel.slapEvents(), slapRow);
+    slaps->setCurrentWidget(viewModel.slapEvents().empty() ? slaps->noneState : static_cast<QWidget*>(slaps->list));
+    logPages[1]->show(viewModel.usbVolumeMonitoring(), viewModel.usbVolumeEvents(), usbRow);
+    logPages[2]->show(viewModel.powerMonitoring(), viewModel.powerSourceEvents(), powerRow);
+    pages->setCurrentIndex(int(selectedTab));
+    bool hasEntries = false;
+    switch (selectedTab) {
+    case EventLogTab::slaps:
+        hasEntries = !viewModel.slapEvents().empty();
+        break;
+    case EventLogTab::usbVolumes:
+        hasEntries = !viewModel.usbVolumeEvents().empty();
+        break;
+    case EventLogTab::power:
+        hasEntries = !viewModel.powerSourceEvents().empty();
+        break;
+    }
+    clearButton->setVisible(hasEntries);
+}

@@ -1,0 +1,391 @@
+#include "views/OnboardingView.h"
+
+#include "Services/Analytics.h"
+#include "ViewModels/ThwackoViewModel.h"
+#include "views/Symbols.h"
+#include "views/Theme.h"
+#include "views/Widgets.h"
+
+#include <QGraphicsDropShadowEffect>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+using theme::SystemColor;
+using theme::TextStyle;
+using widgets::SymbolView;
+using widgets::TextLabel;
+using widgets::Tint;
+
+namespace {
+
+TextLabel* text(const QString& content, QFont font, Tint tint, QWidget* parent)
+{
+    auto* label = new TextLabel(parent);
+    label->setTextFont(font);
+    label->setTint(tint);
+    label->setText(content);
+    return label;
+}
+
+/// A symbol and a title in one colour (a label).
+QWidget* labelRow(const char* symbol, const QString& title, SystemColor color, QWidget* parent)
+{
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    layout->addWidget(new SymbolView(symbol, 14, Tint::of(color), row));
+    auto* label = text(title, theme::font(TextStyle::subheadline), Tint::of(color), row);
+    label->setWrapping(true);
+    layout->addWidget(label, 1);
+    row->setAccessibleName(title);
+    return row;
+}
+
+QWidget* progressRow(const QString& title, QWidget* parent)
+{
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    layout->addWidget(new widgets::Spinner(row));
+    layout->addWidget(text(title, theme::font(TextStyle::subheadline), Tint::of(SystemColor::gray), row), 1);
+    row->setAccessibleName(title);
+    return row;
+}
+
+/// A card: icon, a column of texts, on white at 0.06 with 12 pt corners.
+class CheckCard final : public QWidget {
+public:
+    CheckCard(SymbolView* icon, QWidget* parent)
+        : QWidget(parent)
+    {
+        auto* layout = new QHBoxLayout(this);
+        layout->setContentsMargins(16, 16, 16, 16);
+        layout->setSpacing(12);
+        icon->setParent(this);
+        layout->addWidget(icon, 0, Qt::AlignVCenter);
+        column = new QVBoxLayout;
+        column->setSpacing(4);
+        layout->addLayout(column, 1);
+    }
+    QVBoxLayout* column;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()), 12, 12);
+        painter.fillPath(path, QColor(255, 255, 255, int(0.06 * 255)));
+    }
+};
+
+} // namespace
+
+/// The logo over a soft glow: pink until the test slap, then green with a wider shadow and a
+/// slightly larger logo.
+class HeroIcon final : public QWidget {
+public:
+    explicit HeroIcon(QWidget* parent)
+        : QWidget(parent)
+    {
+        setFixedHeight(176);
+        setMinimumWidth(176);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        setAccessibleName(tr("Bonkly"));
+    }
+
+    void show(bool detected, bool animated)
+    {
+        const qreal target = detected ? 1.0 : 0.0;
+        if (target == glow && target == springValue) {
+            return;
+        }
+        const qreal glowFrom = glow;
+        widgets::animate(this, animated ? 300 : 0, [this, glowFrom, target](qreal t) {
+            glow = glowFrom + (target - glowFrom) * t;
+            update();
+        });
+        const qreal springFrom = springValue;
+        widgets::animate(
+            this, animated ? 720 : 0,
+            [this, springFrom, target](qreal t) {
+            springValue = springFrom + (target - springFrom) * t;
+            update();
+            },
+            widgets::spring(0.45, 0.65));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QPalette dark = theme::darkPalette();
+        const QColor pink = theme::color(SystemColor::pink, dark);
+        const QColor green = theme::color(SystemColor::green, dark);
+        const QPointF centre(width() / 2.0, height() / 2.0);
+
+        QRadialGradient gradient(centre, 88);
+        const QColor glowColor = theme::withOpacity(widgets::mix(pink, green, glow), 0.28);
+        gradient.setColorAt(24.0 / 88.0, glowColor);
+        gradient.setColorAt(1.0, Qt::transparent);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(gradient);
+        painter.drawEllipse(centre, 88, 88);
+
+        // The logo fits 200 x 170, scaled by 1.0 to 1.04, with a shadow of the state colour.
+        const qreal s = std::clamp(springValue, -0.2, 1.4);
+        const qreal scale = 1.0 + 0.04 * s;
+        const qreal aspect = symbols::imageAspectRatio("BonklyLogo");
+        QSizeF logo(std::min(200.0, double(width())), 170.0);
+        logo = QSizeF(aspect, 1.0).scaled(logo, Qt::KeepAspectRatio) * scale * 0.62;
+        const QRectF target(centre - QPointF(logo.width() / 2, logo.height() / 2), logo);
+        const qreal radius = 14 + 6 * s;
+        const QColor shadow = theme::withOpacity(widgets::mix(pink, green, std::clamp(s, 0.0, 1.0)), 0.45);
+        for (int ring = int(radius); ring > 0; ring -= 2) {
+            QPainterPath path;
+            path.addRoundedRect(target.adjusted(-ring * 0.5, -ring * 0.5, ring * 0.5, ring * 0.5), 26 + ring * 0.5,
+                                26 + ring * 0.5);
+            painter.fillPath(path, theme::withOpacity(shadow, 0.12 * (1.0 - ring / (radius + 1))));
+        }
+        painter.drawPixmap(target, symbols::imagePixmap("BonklyLogo", target.size().toSize(), devicePixelRatioF()),
+                           QRectF());
+    }
+
+private:
+    qreal glow = 0.0;
+    qreal springValue = 0.0;
+};
+
+OnboardingView::OnboardingView(ThwackoViewModel& vm, QWidget* parent)
+    : QWidget(parent)
+    , viewModel(vm)
+{
+    setObjectName(QStringLiteral("OnboardingView"));
+    // A dark screen in any desktop palette.
+    QPalette palette = theme::darkPalette();
+    palette.setColor(QPalette::Window, Qt::black);
+    setPalette(palette);
+    setBackgroundRole(QPalette::Window);
+    setAutoFillBackground(true);
+    setMinimumSize(400, 620);
+
+    checkTimer.setSingleShot(true);
+    checkTimer.setInterval(600);
+    detectionTimer.setSingleShot(true);
+    detectionTimer.setInterval(500);
+    pollTimer.setInterval(200);
+    connect(&checkTimer, &QTimer::timeout, this, &OnboardingView::runSensorCheck);
+    connect(&detectionTimer, &QTimer::timeout, this, &OnboardingView::startSlapDetection);
+    connect(&pollTimer, &QTimer::timeout, this, &OnboardingView::pollSlapCount);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    outer->addWidget(scroll);
+
+    auto* columnWidget = new QWidget;
+    columnWidget->setAutoFillBackground(false);
+    auto* column = new QVBoxLayout(columnWidget);
+    column->setContentsMargins(32, 0, 32, 0);
+    column->setSpacing(28);
+    column->addSpacing(20);
+
+    hero = new HeroIcon(columnWidget);
+    column->addWidget(hero);
+
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(8);
+    QFont titleFont = theme::font(TextStyle::body, QFont::Bold);
+    titleFont.setPixelSize(28);
+    auto* title = text(tr("So... you want to\nslap your Mac?"), titleFont, Tint::rgb(Qt::white), columnWidget);
+    title->setWrapping(true);
+    title->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    titles->addWidget(title);
+    auto* subtitle = text(tr("This won't end well for your laptop."), theme::font(TextStyle::subheadline),
+                          Tint::of(SystemColor::gray), columnWidget);
+    subtitle->setAlignment(Qt::AlignCenter);
+    titles->addWidget(subtitle);
+    column->addLayout(titles);
+
+    auto* sensorCard =
+        new CheckCard(new SymbolView("magnifyingglass.circle.fill", 24, Tint::of(SystemColor::blue)), columnWidget);
+    sensorCard->setObjectName(QStringLiteral("sensorCheckSection"));
+    sensorCard->column->addWidget(
+        text(tr("Can your Mac feel pain?"), theme::font(TextStyle::headline), Tint::rgb(Qt::white), sensorCard));
+    checkingRow = progressRow(tr("Checking..."), sensorCard);
+    sensorFoundRow =
+        labelRow("checkmark.circle.fill", tr("Your Mac can feel. Sorry, Mac."), SystemColor::green, sensorCard);
+    sensorMissingRow = labelRow("xmark.circle.fill", tr("No accelerometer found."), SystemColor::red, sensorCard);
+    for (QWidget* row : {checkingRow, sensorFoundRow, sensorMissingRow}) {
+        sensorCard->column->addWidget(row);
+    }
+    column->addWidget(sensorCard);
+
+    slapIcon = new SymbolView("hand.wave.fill", 24, Tint::of(SystemColor::yellow));
+    auto* slapCard = new CheckCard(slapIcon, columnWidget);
+    slapCard->setObjectName(QStringLiteral("slapTestSection"));
+    slapHeading = text(QString(), theme::font(TextStyle::headline), Tint::of(SystemColor::gray), slapCard);
+    slapDetail = text(QString(), theme::font(TextStyle::subheadline), Tint::of(SystemColor::gray), slapCard);
+    slapDetail->setWrapping(true);
+    waitingRow = progressRow(tr("Waiting for a slap..."), slapCard);
+    slapCard->column->addWidget(slapHeading);
+    slapCard->column->addWidget(slapDetail);
+    slapCard->column->addWidget(waitingRow);
+    column->addWidget(slapCard);
+
+    goButton = new widgets::PillButton(true, columnWidget);
+    goButton->setObjectName(QStringLiteral("goButton"));
+    goButton->setContent(tr("Start Slapping"), {});
+    goButton->setTint(Tint::of(SystemColor::pink));
+    goButton->setVerticalPadding(12);
+    connect(goButton, &QAbstractButton::clicked, this, &OnboardingView::goButtonAction);
+    column->addWidget(goButton);
+    column->addSpacing(20);
+    column->addStretch(1);
+    scroll->setWidget(columnWidget);
+
+    refresh(false);
+}
+
+void OnboardingView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) {
+        appear();
+    }
+}
+
+void OnboardingView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous()) {
+        disappear();
+    }
+}
+
+void OnboardingView::appear()
+{
+    Analytics::track("onboarding_shown");
+    checkTimer.start();
+}
+
+void OnboardingView::disappear()
+{
+    // Delayed steps belong to the view: none runs once it has left the window.
+    checkTimer.stop();
+    detectionTimer.stop();
+    if (waiting) {
+        viewModel.stop();
+        waiting = false;
+    }
+    pollTimer.stop();
+}
+
+void OnboardingView::runSensorCheck()
+{
+    available = viewModel.accelerometer().isAvailable();
+    checkDone = true;
+    refresh(true);
+    if (available) {
+        detectionTimer.start();
+    }
+}
+
+void OnboardingView::startSlapDetection()
+{
+    if (waiting) {
+        return;
+    }
+    waiting = true;
+    refresh(false);
+    viewModel.start();
+    baseline = viewModel.totalSlaps();
+    pollTimer.start();
+}
+
+void OnboardingView::pollSlapCount()
+{
+    if (viewModel.totalSlaps() > baseline) {
+        pollTimer.stop();
+        if (!detected) {
+            detected = true;
+            refresh(true);
+        }
+    }
+    if (!waiting) {
+        pollTimer.stop();
+    }
+}
+
+void OnboardingView::goButtonAction()
+{
+    viewModel.stop();
+    waiting = false;
+    pollTimer.stop();
+    viewModel.setHasCompletedOnboarding(true);
+    viewModel.start();
+}
+
+void OnboardingView::refresh(bool animated)
+{
+    checkingRow->setVisible(!checkDone);
+    sensorFoundRow->setVisible(checkDone && available);
+    sensorMissingRow->setVisible(checkDone && !available);
+    if (animated && checkDone) {
+        QWidget* result = available ? sensorFoundRow : sensorMissingRow;
+        const auto labels = result->findChildren<TextLabel*>();
+        const SystemColor color = available ? SystemColor::green : SystemColor::red;
+        widgets::animate(result, 400, [labels, color](qreal t) {
+            for (TextLabel* label : labels) {
+                label->setTint(Tint::of(color, t));
+            }
+        });
+    }
+
+    slapIcon->setSymbol(detected ? "checkmark.circle.fill" : "hand.wave.fill",
+                        Tint::of(detected ? SystemColor::green : SystemColor::yellow));
+    if (detected) {
+        slapHeading->setText(tr("Ouch! That hurt."));
+        slapHeading->setTint(Tint::of(SystemColor::green));
+        slapDetail->setText(tr("Your Mac felt that. You monster."));
+        if (animated) {
+            widgets::animate(slapHeading, 300,
+                             [this](qreal t) { slapHeading->setTint(Tint::of(SystemColor::green, t)); });
+        }
+    } else if (waiting) {
+        slapHeading->setText(tr("Go ahead. Hit it."));
+        slapHeading->setTint(Tint::of(SystemColor::orange));
+    } else {
+        slapHeading->setText(tr("Go ahead. Hit it."));
+        slapHeading->setTint(Tint::of(available ? SystemColor::green : SystemColor::gray));
+        slapDetail->setText(tr("Your Mac is waiting. Nervously."));
+    }
+    slapDetail->setVisible(detected || !waiting);
+    waitingRow->setVisible(waiting && !detected);
+    hero->show(detected, animated);
+    goButton->setVisible(detected);
+    if (animated && detected) {
+        widgets::animate(
+            goButton, 500,
+            [this](qreal t) {
+            goButton->setTint(Tint::of(SystemColor::pink, std::clamp(t, 0.0, 1.0)));
+            goButton->setContentsMargins(0, 0, 0, 0);
+            },
+            widgets::spring(0.4, 0.6));
+    }
+}

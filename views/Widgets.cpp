@@ -1,0 +1,438 @@
+#include "views/Widgets.h"
+
+#include "views/Symbols.h"
+
+#include <QEasingCurve>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTextLayout>
+
+#include <cmath>
+
+namespace widgets {
+
+namespace {
+bool animationsOn = true;
+}
+
+QColor Tint::resolve(const QPalette& palette) const
+{
+    const QColor base = role ? theme::color(*role, palette) : fixed;
+    return theme::withOpacity(base, opacity);
+}
+
+QColor mix(const QColor& from, const QColor& to, qreal t)
+{
+    auto lerp = [t](float a, float b) { return a + (b - a) * float(t); };
+    return QColor::fromRgbF(lerp(from.redF(), to.redF()), lerp(from.greenF(), to.greenF()),
+                            lerp(from.blueF(), to.blueF()), lerp(from.alphaF(), to.alphaF()));
+}
+
+void setAnimationsEnabled(bool enabled) { animationsOn = enabled; }
+bool animationsEnabled() { return animationsOn; }
+
+QEasingCurve spring(qreal, qreal)
+{
+    // A damped oscillator released from rest and settling at 1, over 1.6 of its periods. Qt's
+    // custom curves take a plain function, so the damping is the views' one value (0.62, between
+    // the 0.6 and 0.65 they ask for); callers give the duration from the response.
+    QEasingCurve curve(QEasingCurve::Custom);
+    curve.setCustomType([](qreal t) {
+        if (t >= 1.0) {
+            return 1.0;
+        }
+        constexpr qreal zeta = 0.62;
+        const qreal omega = 2 * M_PI;
+        const qreal omegaD = omega * std::sqrt(1 - zeta * zeta);
+        const qreal s = t * 1.6;
+        const qreal envelope = std::exp(-zeta * omega * s);
+        return 1 - envelope * (std::cos(omegaD * s) + zeta * omega / omegaD * std::sin(omegaD * s));
+    });
+    return curve;
+}
+
+QVariantAnimation* animate(QObject* owner, int ms, std::function<void(qreal)> apply, QEasingCurve curve)
+{
+    if (!animationsOn || ms <= 0) {
+        apply(1.0);
+        return nullptr;
+    }
+    auto* animation = new QVariantAnimation(owner);
+    animation->setStartValue(0.0);
+    animation->setEndValue(1.0);
+    animation->setDuration(ms);
+    animation->setEasingCurve(curve);
+    QObject::connect(animation, &QVariantAnimation::valueChanged, owner,
+                     [apply](const QVariant& value) { apply(value.toReal()); });
+    apply(0.0);
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+    return animation;
+}
+
+// ---- TextLabel
+
+TextLabel::TextLabel(QWidget* parent)
+    : QWidget(parent)
+    , textFont(theme::font(theme::TextStyle::body))
+{
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+}
+
+void TextLabel::setText(const QString& text)
+{
+    if (text == content) {
+        return;
+    }
+    content = text;
+    setAccessibleName(text);
+    updateGeometry();
+    update();
+}
+
+void TextLabel::setTint(Tint t)
+{
+    tint = t;
+    update();
+}
+
+void TextLabel::setTextFont(const QFont& font)
+{
+    textFont = font;
+    updateGeometry();
+    update();
+}
+
+void TextLabel::setWrapping(bool w, int lines)
+{
+    wrap = w;
+    maxLines = lines;
+    QSizePolicy policy = sizePolicy();
+    policy.setHeightForWidth(w);
+    setSizePolicy(policy);
+    updateGeometry();
+}
+
+QSize TextLabel::sizeHint() const
+{
+    const QFontMetricsF metrics(textFont);
+    qreal width = 0;
+    for (const QString& line : content.split(u'\n')) {
+        width = std::max(width, metrics.horizontalAdvance(line));
+    }
+    const int lines = wrap ? int(content.count(u'\n')) + 1 : 1;
+    const int w = int(std::ceil(width)) + 1;
+    return {w, wrap ? heightForWidth(w) : int(std::ceil(metrics.height())) * lines};
+}
+
+QSize TextLabel::minimumSizeHint() const
+{
+    const QFontMetricsF metrics(textFont);
+    if (wrap) {
+        return {int(std::ceil(metrics.averageCharWidth() * 6)), int(std::ceil(metrics.height()))};
+    }
+    return {int(std::ceil(metrics.horizontalAdvance(QStringLiteral("…")) * 2)), int(std::ceil(metrics.height()))};
+}
+
+int TextLabel::heightForWidth(int width) const
+{
+    const QFontMetricsF metrics(textFont);
+    if (!wrap) {
+        return int(std::ceil(metrics.height()));
+    }
+    int flags = Qt::TextWordWrap | int(alignment & Qt::AlignHorizontal_Mask);
+    QRectF bounds = metrics.boundingRect(QRectF(0, 0, std::max(width, 1), 100000), flags, content);
+    qreal height = bounds.height();
+    if (maxLines > 0) {
+        height = std::min(height, metrics.lineSpacing() * maxLines);
+    }
+    return int(std::ceil(std::max(height, metrics.height())));
+}
+
+void TextLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setPen(tint.resolve(palette()));
+    QFont font = textFont;
+    const QRectF area = rect();
+    if (!wrap) {
+        QFontMetricsF metrics(font);
+        qreal width = metrics.horizontalAdvance(content);
+        if (width > area.width() && minimumScale < 1.0) {
+            const qreal scale = std::max(minimumScale, area.width() / width);
+            font.setPixelSize(std::max(1, int(std::floor(textFont.pixelSize() * scale))));
+            metrics = QFontMetricsF(font);
+        }
+        painter.setFont(font);
+        const QString shown = metrics.elidedText(content, elide, area.width());
+        painter.drawText(area, int(alignment) | Qt::TextSingleLine, shown);
+        return;
+    }
+    painter.setFont(font);
+    const QFontMetricsF metrics(font);
+    if (maxLines <= 0) {
+        painter.drawText(area, int(alignment) | Qt::TextWordWrap, content);
+        return;
+    }
+    // Lay out at most maxLines lines; the last one is cut with an ellipsis.
+    QTextLayout layout(content, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    qreal y = 0;
+    QStringList lines;
+    for (int i = 0; i < maxLines; ++i) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid()) {
+            break;
+        }
+        line.setLineWidth(area.width());
+        QString text = content.mid(line.textStart(), line.textLength());
+        if (i == maxLines - 1 && line.textStart() + line.textLength() < content.size()) {
+            text = metrics.elidedText(content.mid(line.textStart()), Qt::ElideRight, area.width());
+        }
+        lines << text.trimmed();
+        y += metrics.lineSpacing();
+    }
+    layout.endLayout();
+    qreal top = 0;
+    for (const QString& line : lines) {
+        painter.drawText(QRectF(0, top, area.width(), metrics.lineSpacing()),
+                         int(alignment & Qt::AlignHorizontal_Mask) | Qt::AlignTop | Qt::TextSingleLine, line);
+        top += metrics.lineSpacing();
+    }
+}
+
+// ---- SymbolView
+
+SymbolView::SymbolView(std::string n, int px, Tint t, QWidget* parent)
+    : QWidget(parent)
+    , name(std::move(n))
+    , pixels(px)
+    , tint(t)
+{
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setAccessibleName(QString::fromStdString(name));
+}
+
+void SymbolView::setSymbol(std::string n, Tint t)
+{
+    tint = t;
+    if (n != name) {
+        name = std::move(n);
+        setAccessibleName(QString::fromStdString(name));
+    }
+    update();
+}
+
+void SymbolView::setFrameWidth(int width)
+{
+    frameWidth = width;
+    updateGeometry();
+}
+
+QSize SymbolView::sizeHint() const { return {std::max(frameWidth, pixels), pixels}; }
+
+void SymbolView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const QPixmap pixmap = symbols::symbolPixmap(name, pixels, tint.resolve(palette()), devicePixelRatioF());
+    const QPointF origin((width() - pixels) / 2.0, (height() - pixels) / 2.0);
+    painter.drawPixmap(origin, pixmap);
+}
+
+// ---- PillButton
+
+PillButton::PillButton(bool p, QWidget* parent)
+    : QAbstractButton(parent)
+    , prominent(p)
+{
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setFont(theme::font(theme::TextStyle::headline));
+}
+
+void PillButton::setContent(const QString& title, std::string symbol)
+{
+    setText(title);
+    setAccessibleName(title);
+    symbolName = std::move(symbol);
+    update();
+}
+
+void PillButton::setTint(Tint t)
+{
+    tint = t;
+    update();
+}
+
+QSize PillButton::sizeHint() const
+{
+    const QFontMetrics metrics(font());
+    return {metrics.horizontalAdvance(text()) + 16 + 6 + 28, metrics.height() + 2 * padding_};
+}
+
+QSize PillButton::minimumSizeHint() const
+{
+    const QFontMetrics metrics(font());
+    return {metrics.horizontalAdvance(text()) + 16 + 6 + 16, metrics.height() + 2 * padding_};
+}
+
+void PillButton::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QColor fill;
+    QColor foreground;
+    const bool dark = theme::isDark(palette());
+    if (prominent) {
+        fill = tint.resolve(palette());
+        foreground = Qt::white;
+    } else {
+        fill = dark ? QColor(255, 255, 255, 38) : QColor(0, 0, 0, 16);
+        foreground = theme::color(theme::SystemColor::primary, palette());
+    }
+    if (isDown()) {
+        fill = fill.darker(118);
+    } else if (underMouse()) {
+        fill = fill.lighter(106);
+    }
+    if (!isEnabled()) {
+        fill = theme::withOpacity(fill, 0.45);
+        foreground = theme::withOpacity(foreground, 0.5);
+    }
+    QPainterPath path;
+    path.addRoundedRect(box, 8, 8);
+    painter.fillPath(path, fill);
+    if (hasFocus()) {
+        painter.setPen(QPen(theme::withOpacity(theme::color(theme::SystemColor::blue, palette()), 0.7), 2));
+        painter.drawPath(path);
+    }
+    painter.setFont(font());
+    const QFontMetricsF metrics(font());
+    const int iconPx = 16;
+    const qreal gap = 6;
+    const qreal textWidth = metrics.horizontalAdvance(text());
+    const qreal total = (symbolName.empty() ? 0 : iconPx + gap) + textWidth;
+    qreal x = (width() - total) / 2.0;
+    if (!symbolName.empty()) {
+        painter.drawPixmap(QPointF(x, (height() - iconPx) / 2.0),
+                           symbols::symbolPixmap(symbolName, iconPx, foreground, devicePixelRatioF()));
+        x += iconPx + gap;
+    }
+    painter.setPen(foreground);
+    painter.drawText(QRectF(x, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+}
+
+// ---- SymbolButton
+
+SymbolButton::SymbolButton(std::string symbol, int px, Tint t, const QString& accessible, QWidget* parent)
+    : QAbstractButton(parent)
+    , symbolName(std::move(symbol))
+    , pixels(px)
+    , tint(t)
+{
+    setCursor(Qt::PointingHandCursor);
+    setAccessibleName(accessible);
+    setToolTip(accessible);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+QSize SymbolButton::sizeHint() const { return {pixels + 8, pixels + 8}; }
+
+void SymbolButton::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    QColor color = tint.resolve(palette());
+    if (isDown()) {
+        color = theme::color(theme::SystemColor::primary, palette());
+    }
+    painter.drawPixmap(QPointF((width() - pixels) / 2.0, (height() - pixels) / 2.0),
+                       symbols::symbolPixmap(symbolName, pixels, color, devicePixelRatioF()));
+}
+
+// ---- PlainTextButton
+
+PlainTextButton::PlainTextButton(const QString& title, QFont font, Tint t, QWidget* parent)
+    : QAbstractButton(parent)
+    , font_(std::move(font))
+    , tint(t)
+{
+    setText(title);
+    setAccessibleName(title);
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+QSize PlainTextButton::sizeHint() const
+{
+    const QFontMetrics metrics(font_);
+    return {metrics.horizontalAdvance(text()) + 4, metrics.height() + 2};
+}
+
+void PlainTextButton::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setFont(font_);
+    painter.setPen(isDown() ? theme::color(theme::SystemColor::primary, palette()) : tint.resolve(palette()));
+    painter.drawText(rect(), Qt::AlignCenter, text());
+}
+
+// ---- Separator
+
+Separator::Separator(QWidget* parent)
+    : QWidget(parent)
+{
+    setFixedHeight(1);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void Separator::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), theme::color(theme::SystemColor::separator, palette()));
+}
+
+// ---- Spinner
+
+Spinner::Spinner(QWidget* parent)
+    : QWidget(parent)
+{
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    spin.setStartValue(0);
+    spin.setEndValue(8);
+    spin.setDuration(800);
+    spin.setLoopCount(-1);
+    connect(&spin, &QVariantAnimation::valueChanged, this, [this] { update(); });
+}
+
+void Spinner::showEvent(QShowEvent*)
+{
+    if (animationsOn) {
+        spin.start();
+    }
+}
+
+void Spinner::hideEvent(QHideEvent*) { spin.stop(); }
+
+void Spinner::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int step = spin.state() == QAbstractAnimation::Running ? spin.currentValue().toInt() : 0;
+    const QPointF centre(width() / 2.0, height() / 2.0);
+    const qreal outer = std::min(width(), height()) / 2.0 - 0.5;
+    const QColor base = theme::color(theme::SystemColor::primary, palette());
+    for (int i = 0; i < 8; ++i) {
+        const int age = (step - i + 8) % 8;
+        const qreal angle = i * M_PI / 4 - M_PI / 2;
+        const QPointF dir(std::cos(angle), std::sin(angle));
+        painter.setPen(QPen(theme::withOpacity(base, 0.9 - age * 0.09), 1.6, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(centre + dir * outer * 0.45, centre + dir * outer);
+    }
+}
+
+} // namespace widgets

@@ -1,0 +1,201 @@
+#pragma once
+
+#include "views/Theme.h"
+
+#include <QAbstractButton>
+#include <QColor>
+#include <QVariantAnimation>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+/// Small painted building blocks of the views. Each takes its colours from theme roles at paint
+/// time, so it follows the palette it is shown in; none holds application state.
+namespace widgets {
+
+/// A colour that is either a theme role (optionally faded) or a fixed colour.
+struct Tint {
+    std::optional<theme::SystemColor> role;
+    QColor fixed;
+    qreal opacity = 1.0;
+
+    static Tint of(theme::SystemColor role, qreal opacity = 1.0) { return {role, {}, opacity}; }
+    static Tint rgb(QColor color) { return {std::nullopt, color, 1.0}; }
+    QColor resolve(const QPalette& palette) const;
+};
+
+/// One run of text: a font, a tint, wrapping or one-line elision, and an optional shrink before
+/// eliding. Its accessible name is its text.
+class TextLabel : public QWidget {
+    Q_OBJECT
+public:
+    explicit TextLabel(QWidget* parent = nullptr);
+
+    void setText(const QString& text);
+    QString text() const { return content; }
+    void setTint(Tint tint);
+    void setTextFont(const QFont& font);
+    /// Wraps onto as many lines as needed, or up to `maxLines` (0: no limit).
+    void setWrapping(bool wrap, int maxLines = 0);
+    void setElide(Qt::TextElideMode mode)
+    {
+        elide = mode;
+        update();
+    }
+    void setAlignment(Qt::Alignment a)
+    {
+        alignment = a;
+        update();
+    }
+    /// On one line, shrink down to `factor` of the font size before eliding.
+    void setMinimumScale(qreal factor)
+    {
+        minimumScale = factor;
+        update();
+    }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return wrap; }
+    int heightForWidth(int width) const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString content;
+    Tint tint = Tint::of(theme::SystemColor::primary);
+    QFont textFont;
+    bool wrap = false;
+    int maxLines = 0;
+    Qt::TextElideMode elide = Qt::ElideRight;
+    Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
+    qreal minimumScale = 1.0;
+};
+
+/// A symbol of the project's set, drawn at a fixed logical size in a tint.
+class SymbolView : public QWidget {
+    Q_OBJECT
+public:
+    SymbolView(std::string name, int pixels, Tint tint, QWidget* parent = nullptr);
+    void setSymbol(std::string name, Tint tint);
+    const std::string& symbol() const { return name; }
+    /// The tint on this widget's palette now.
+    QColor currentColor() const { return tint.resolve(palette()); }
+    /// Width of the frame the symbol is centred in (default: its own size).
+    void setFrameWidth(int width);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::string name;
+    int pixels;
+    Tint tint;
+    int frameWidth = 0;
+};
+
+/// A filled, rounded push button with a symbol and a title (the prominent bordered style), or
+/// with `prominent` false the plain bordered style.
+class PillButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    PillButton(bool prominent, QWidget* parent = nullptr);
+    void setContent(const QString& title, std::string symbol);
+    void setTint(Tint tint);
+    void setVerticalPadding(int padding)
+    {
+        padding_ = padding;
+        updateGeometry();
+    }
+    const std::string& symbol() const { return symbolName; }
+    QColor currentTint() const { return tint.resolve(palette()); }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool prominent;
+    std::string symbolName;
+    Tint tint = Tint::of(theme::SystemColor::pink);
+    int padding_ = 10;
+};
+
+/// A borderless button that shows only a symbol (the header's gear, the sheet's close button).
+class SymbolButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    SymbolButton(std::string symbol, int pixels, Tint tint, const QString& accessibleName, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::string symbolName;
+    int pixels;
+    Tint tint;
+};
+
+/// A borderless text button (the log's "Clear").
+class PlainTextButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    PlainTextButton(const QString& title, QFont font, Tint tint, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QFont font_;
+    Tint tint;
+};
+
+/// An indeterminate spinner in the small control size.
+class Spinner : public QWidget {
+    Q_OBJECT
+public:
+    explicit Spinner(QWidget* parent = nullptr);
+    QSize sizeHint() const override { return {14, 14}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    QVariantAnimation spin;
+};
+
+/// A one-pixel horizontal line in the separator colour.
+class Separator : public QWidget {
+    Q_OBJECT
+public:
+    explicit Separator(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+/// Runs `apply(t)` for t from 0 to 1 over `ms` milliseconds with ease-in-out, or at once at 1
+/// when animations are off. The state readers see is set by the caller beforehand; this only
+/// paints the way there.
+QVariantAnimation* animate(QObject* owner, int ms, std::function<void(qreal)> apply,
+                           QEasingCurve curve = QEasingCurve::InOutQuad);
+/// A damped spring as an easing curve; run it over 1.6 responses.
+QEasingCurve spring(qreal response, qreal damping);
+/// Animations are skipped (the end state drawn at once) while this is false; tests that grab
+/// pictures turn them off.
+void setAnimationsEnabled(bool enabled);
+bool animationsEnabled();
+
+/// Mixes two colours: t = 0 gives `from`, 1 gives `to`.
+QColor mix(const QColor& from, const QColor& to, qreal t);
+
+} // namespace widgets
