@@ -13,6 +13,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -65,8 +66,9 @@ MenuBarExtra::MenuBarExtra(ThwackoViewModel& viewModel, MenuBarExtraView::OpenWi
     : QObject(parent)
     , viewModel(viewModel)
     , openWindow(openWindow)
+    , terminate(terminate ? std::move(terminate) : MenuBarExtraView::TerminateAction([] { QCoreApplication::quit(); }))
     , probe(probe ? std::move(probe) : TrayProbe([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
-    , view(std::make_unique<MenuBarExtraView>(viewModel, std::move(openWindow), std::move(terminate)))
+    , view(std::make_unique<MenuBarExtraView>(viewModel, std::move(openWindow), this->terminate))
     , tray(std::make_unique<QSystemTrayIcon>())
 {
     tray->setContextMenu(view->menu());
@@ -81,7 +83,6 @@ MenuBarExtra::MenuBarExtra(ThwackoViewModel& viewModel, MenuBarExtraView::OpenWi
     refresh(true);
 
     trayAvailable = this->probe();
-    QGuiApplication::setQuitOnLastWindowClosed(!trayAvailable);
     tray->setVisible(true);
 
     trayTimer = new QTimer(this);
@@ -105,17 +106,10 @@ void MenuBarExtra::checkTray()
         return;
     }
     trayAvailable = available;
-    QGuiApplication::setQuitOnLastWindowClosed(!available);
     if (available) {
         tray->setVisible(true);
-    } else {
-        bool windowShown = false;
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            windowShown = windowShown || MenuBarExtraView::canBecomeKeyWindow(widget);
-        }
-        if (!windowShown) {
-            openWindow(QStringLiteral("main"));
-        }
+    } else if (!anyWindowShown()) {
+        openWindow(QStringLiteral("main"));
     }
     emit trayAvailabilityChanged(available);
 }
@@ -125,7 +119,30 @@ bool MenuBarExtra::eventFilter(QObject* watched, QEvent* event)
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
         refresh(true);
     }
+    if (event->type() == QEvent::Hide && !trayAvailable && !quitCheckPending) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget != nullptr && widget->isWindow() && MenuBarExtraView::isApplicationWindow(widget)) {
+            // Checked once the hide has settled: a window hidden only to be shown again stays.
+            quitCheckPending = true;
+            QMetaObject::invokeMethod(this, &MenuBarExtra::quitIfUnreachable, Qt::QueuedConnection);
+        }
+    }
     return QObject::eventFilter(watched, event);
+}
+
+bool MenuBarExtra::anyWindowShown() const
+{
+    const auto windows = QApplication::topLevelWidgets();
+    return std::any_of(windows.begin(), windows.end(),
+                       [](const QWidget* widget) { return MenuBarExtraView::canBecomeKeyWindow(widget); });
+}
+
+void MenuBarExtra::quitIfUnreachable()
+{
+    quitCheckPending = false;
+    if (!trayAvailable && !anyWindowShown()) {
+        terminate();
+    }
 }
 
 void MenuBarExtra::refresh(bool force)

@@ -17,8 +17,9 @@ class ThwackoViewModel;
 /// its tooltip, and the menu-bar menu. Clicking the icon drops the menu down as well.
 ///
 /// Where the desktop has no tray the application must stay reachable: while no tray is there,
-/// closing the last window quits the application; when the tray goes away while no window is
-/// shown, the "main" window opens. Lives on the main thread.
+/// closing the last application window quits the application (through the terminate action);
+/// when the tray goes away while no window is shown, the "main" window opens. Lives on the main
+/// thread.
 class MenuBarExtra final : public QObject {
     Q_OBJECT
 
@@ -40,6 +41,8 @@ public:
     std::int64_t shownCount() const { return count; }
     /// Whether a tray was there at the last check.
     bool isTrayAvailable() const { return trayAvailable; }
+    /// Whether hiding the last application window ends the application now.
+    bool quitsWhenLastWindowCloses() const { return !trayAvailable; }
     /// The icon's colour: the palette's text colour, so it reads on a panel of the same theme.
     static QColor iconTint();
 
@@ -55,13 +58,17 @@ protected:
 
 private:
     void refresh(bool force);
+    bool anyWindowShown() const;
+    void quitIfUnreachable();
 
     ThwackoViewModel& viewModel;
     MenuBarExtraView::OpenWindowAction openWindow;
+    MenuBarExtraView::TerminateAction terminate;
     TrayProbe probe;
     std::unique_ptr<MenuBarExtraView> view;
     std::unique_ptr<QSystemTrayIcon> tray;
     QTimer* trayTimer = nullptr;
     std::int64_t count = -1;
     bool trayAvailable = false;
+    bool quitCheckPending = false;
 };

@@ -169,7 +169,12 @@ void MenuBarExtraView::perform(MenuBarMenuItem::Kind kind)
 
 bool MenuBarExtraView::canBecomeKeyWindow(const QWidget* window)
 {
-    if (window == nullptr || !window->isWindow() || !window->isVisible()) {
+    return window != nullptr && window->isVisible() && isApplicationWindow(window);
+}
+
+bool MenuBarExtraView::isApplicationWindow(const QWidget* window)
+{
+    if (window == nullptr || !window->isWindow()) {
         return false;
     }
     switch (window->windowType()) {

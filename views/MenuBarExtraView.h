@@ -53,6 +53,9 @@ public:
     void openBonklyWindow();
     /// Whether `window` is a visible application window that can take the keyboard focus.
     static bool canBecomeKeyWindow(const QWidget* window);
+    /// Whether `window` is an application window (not a menu, tooltip or the tray's own), shown
+    /// or not.
+    static bool isApplicationWindow(const QWidget* window);
 
 private:
     void rebuild();

@@ -17,6 +17,8 @@ SettingsSheetPresenter::SettingsSheetPresenter(QWidget& window, ThwackoViewModel
     window.installEventFilter(this);
 }
 
+SettingsView* SettingsSheetPresenter::sheet() const { return shown.data(); }
+
 bool SettingsSheetPresenter::eventFilter(QObject* watched, QEvent* event)
 {
     // A window closed with its sheet open comes back without it, ready for the gear button.
@@ -37,8 +39,7 @@ void SettingsSheetPresenter::follow(ContentView* content)
         return;
     }
     content->setProperty("thwacko.settingsFollowed", true);
-    connect(content, &ContentView::showSettingsChanged, this,
-            [this, content](bool show) { present(content, show); });
+    connect(content, &ContentView::showSettingsChanged, this, [this, content](bool show) { present(content, show); });
     if (content->showSettings()) {
         present(content, true);
     }

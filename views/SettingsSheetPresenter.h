@@ -18,7 +18,7 @@ public:
     SettingsSheetPresenter(QWidget& window, ThwackoViewModel& viewModel);
 
     /// The sheet on show, or nullptr.
-    SettingsView* sheet() const { return shown.data(); }
+    SettingsView* sheet() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -144,9 +144,11 @@ SettingsView::~SettingsView() = default;
 SettingsView* SettingsView::present(QWidget* window, ThwackoViewModel& viewModel, std::function<void()> onDismiss)
 {
     auto* sheet = new SettingsView(viewModel, window);
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
-    connect(sheet, &QDialog::finished, sheet, [onDismiss = std::move(onDismiss)](int) {
+    // However the sheet ends (close button, Escape, the window manager, the presenter), it goes
+    // away: a rejected dialog is only hidden, whatever its delete-on-close flag says.
+    connect(sheet, &QDialog::finished, sheet, [sheet, onDismiss = std::move(onDismiss)](int) {
+        sheet->deleteLater();
         if (onDismiss) {
             onDismiss();
         }

@@ -107,17 +107,18 @@ class TrayItemTest : public traytest::ViewModelFixture {
 protected:
     bool trayThere = true;
     std::vector<QString> opened;
+    int terminations = 0;
     std::unique_ptr<MenuBarExtra> extra;
 
     void make()
     {
         extra = std::make_unique<MenuBarExtra>(
-            *vm, [this](const QString& id) { opened.push_back(id); }, [] {}, [this] { return trayThere; });
+            *vm, [this](const QString& id) { opened.push_back(id); }, [this] { ++terminations; },
+            [this] { return trayThere; });
     }
     void TearDown() override
     {
         extra.reset();
-        QApplication::setQuitOnLastWindowClosed(true);
         ViewModelFixture::TearDown();
     }
 };
@@ -177,7 +178,7 @@ TEST_P(NoTray, KeepsTheApplicationReachable)
 {
     trayThere = GetParam().trayAtStart;
     make();
-    EXPECT_EQ(QApplication::quitOnLastWindowClosed(), !GetParam().trayAtStart);
+    EXPECT_EQ(extra->quitsWhenLastWindowCloses(), !GetParam().trayAtStart);
     QWidget window;
     if (GetParam().windowShown) {
         window.show();
@@ -185,28 +186,58 @@ TEST_P(NoTray, KeepsTheApplicationReachable)
     trayThere = GetParam().trayLater;
     extra->checkTray();
     EXPECT_EQ(extra->isTrayAvailable(), GetParam().trayLater);
-    EXPECT_EQ(QApplication::quitOnLastWindowClosed(), GetParam().quitsOnLastWindowClose);
+    EXPECT_EQ(extra->quitsWhenLastWindowCloses(), GetParam().quitsOnLastWindowClose);
     EXPECT_EQ(opened.size(), GetParam().opensWindow ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Views, NoTray, ::testing::ValuesIn(kNoTrayCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(TrayItemTest, WithoutATrayClosingTheLastWindowQuits)
+struct CloseCase {
+    const char* name;
+    bool tray;
+    bool secondWindow;
+    bool minimizeInstead;
+    bool quits;
+};
+
+const CloseCase kCloseCases[] = {
+    {"WithATrayClosingTheWindowKeepsRunning", true, false, false, false},
+    {"WithoutATrayClosingTheLastWindowQuits", false, false, false, true},
+    {"WithoutATrayAnotherWindowKeepsItRunning", false, true, false, false},
+    {"WithoutATrayMinimizingKeepsItRunning", false, false, true, false},
+};
+
+class LastWindowClose : public TrayItemTest, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(LastWindowClose, QuitsOnlyWhenNothingIsLeftToReachTheApplication)
 {
-    trayThere = false;
+    trayThere = GetParam().tray;
     make();
     QWidget window;
+    window.setAttribute(Qt::WA_QuitOnClose, false); // as the application's window
     window.show();
+    QWidget other;
+    if (GetParam().secondWindow) {
+        other.show();
+    }
+    // A menu that opens and closes is no window.
+    extra->menuView().menu()->popup({0, 0});
     drain();
-    bool quit = false;
-    const auto connection = QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&quit] { quit = true; });
-    QMetaObject::invokeMethod(
-        &window, [&window] { window.close(); }, Qt::QueuedConnection);
-    EXPECT_EQ(QApplication::exec(), 0);
-    QObject::disconnect(connection);
-    EXPECT_TRUE(quit);
+    extra->menuView().menu()->hide();
+    drain();
+    EXPECT_EQ(terminations, 0);
+    if (GetParam().minimizeInstead) {
+        window.showMinimized();
+    } else {
+        window.close();
+    }
+    drain();
+    EXPECT_EQ(terminations, GetParam().quits ? 1 : 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Views, LastWindowClose, ::testing::ValuesIn(kCloseCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Pictures of the icon at the tray's sizes with a few counts, on a panel of each palette.
 class TrayIconPictures : public ::testing::TestWithParam<traytest::PaletteCase> {};

@@ -278,7 +278,7 @@ TEST_F(SettingsViewTest, ClosingKeepsEveryValueAndTellsThePresenterOnce)
     EXPECT_EQ(shown->windowModality(), Qt::WindowModal);
     shown->slider(QStringLiteral("Playback Speed"))->setValue(15);
     traytest::click(shown->closeButton());
-    EXPECT_TRUE(testsupport::pumpUntil([&] { return shown.isNull(); })) << "the sheet goes away";
+    EXPECT_TRUE(traytest::waitUntilGone([&] { return shown.isNull(); })) << "the sheet goes away";
     EXPECT_EQ(dismissed, 1);
     EXPECT_EQ(vm->speedRatio(), 2.0);
 
@@ -286,7 +286,7 @@ TEST_F(SettingsViewTest, ClosingKeepsEveryValueAndTellsThePresenterOnce)
     drain();
     EXPECT_EQ(shown->valueLabel(QStringLiteral("Playback Speed"))->text(), QStringLiteral("2.0x"));
     traytest::key(shown.data(), Qt::Key_Escape);
-    EXPECT_TRUE(testsupport::pumpUntil([&] { return shown.isNull(); }));
+    EXPECT_TRUE(traytest::waitUntilGone([&] { return shown.isNull(); }));
     EXPECT_EQ(dismissed, 2);
 }
 

@@ -7,6 +7,7 @@
 #include "Services/Analytics.h"
 #include "ViewModels/ThwackoViewModel.h"
 #include "platform/qt/QtMainQueue.h"
+#include "support/EventLoop.h"
 #include "support/FakeHid.h"
 #include "support/FakeSystemMonitors.h"
 #include "support/TempDir.h"
@@ -23,6 +24,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -174,6 +176,16 @@ inline void key(QWidget* widget, Qt::Key which)
     QKeyEvent release(QEvent::KeyRelease, which, Qt::NoModifier);
     QApplication::sendEvent(widget, &press);
     QApplication::sendEvent(widget, &release);
+}
+
+/// Waits until `gone` holds, deleting objects whose deleteLater() ran outside any event loop (a
+/// test body runs outside one, so a nested loop would never delete them).
+inline bool waitUntilGone(const std::function<bool()>& gone)
+{
+    return testsupport::pumpUntil([&gone] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return gone();
+    });
 }
 
 /// Where the pictures go: the build folder's screenshots folder.
