@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 
@@ -79,6 +80,11 @@ VibrationDetector::VibrationDetector()
 
 double VibrationDetector::process(double ax, double ay, double az, double tNow)
 {
+    // The high-pass filter feeds each output back into the next: one NaN or infinity would stay
+    // in it, and in every average after it, for good.
+    if (!std::isfinite(ax) || !std::isfinite(ay) || !std::isfinite(az)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
     ++sampleCount_;
     const std::array<double, 3> raw{ax, ay, az};
     if (!hpReady) {

@@ -42,7 +42,8 @@ public:
     /// sources list of an event it makes (and, after clearEvents(), while the event storage regrows).
     /// A `tNow` that is not finite or whose whole seconds do not fit a signed 64-bit integer has no
     /// event time: such a sample still updates every trigger but makes no event and leaves the
-    /// spacing reference unchanged.
+    /// spacing reference unchanged. A sample with a non-finite axis is dropped before the filter
+    /// (NaN is returned, nothing changes, it is not counted).
     double process(double ax, double ay, double az, double tNow);
 
     /// The events, oldest first, at most maxEvents. The view is invalidated by the next process() or clearEvents().
@@ -57,7 +58,7 @@ public:
     static Classification severityFor(std::span<const std::string_view> detections, double amplitude);
 
     // Read-only views of the trigger state.
-    /// Samples fed so far, the priming sample included.
+    /// Samples fed so far, the priming sample included and dropped ones not.
     std::int64_t sampleCount() const { return sampleCount_; }
     /// Short-term energy average per band, g².
     const std::array<double, 3>& sta() const { return sta_; }

@@ -10,6 +10,9 @@
 #include <stdexcept>
 
 Q_LOGGING_CATEGORY(lcSlaps, "thwacko.slaps", QtInfoMsg)
+// What the status card shows, and the system events as they are logged, for a user in a terminal.
+Q_LOGGING_CATEGORY(lcStatus, "thwacko.status", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcEvents, "thwacko.events", QtInfoMsg)
 
 namespace {
 
@@ -148,9 +151,21 @@ void ThwackoViewModel::setIsPaused(bool value) { publish(state.isPaused, value);
 void ThwackoViewModel::setSelectedMode(SoundPackType value) { publish(state.selectedMode, value); }
 void ThwackoViewModel::setTotalSlaps(std::int64_t value) { publish(state.totalSlaps, value); }
 void ThwackoViewModel::setLastAmplitude(double value) { publish(state.lastAmplitude, value); }
-void ThwackoViewModel::setStatusMessage(std::string value) { publish(state.statusMessage, std::move(value)); }
+void ThwackoViewModel::setStatusMessage(std::string value)
+{
+    if (value != state.statusMessage) {
+        qCInfo(lcStatus, "%s", value.c_str());
+    }
+    publish(state.statusMessage, std::move(value));
+}
+
 void ThwackoViewModel::setErrorMessage(std::optional<std::string> value)
 {
+    // Every start() clears the message first, so a refusal repeated by the next attempt is told
+    // again; the clearing itself is not news (the status that follows says what happens).
+    if (value && value != state.errorMessage) {
+        qCWarning(lcStatus, "error: %s", value->c_str());
+    }
     publish(state.errorMessage, std::move(value));
 }
 void ThwackoViewModel::setMinAmplitude(double value) { publish(state.minAmplitude, value); }
@@ -447,6 +462,9 @@ void ThwackoViewModel::appendUSBVolumeEvent(const VolumeMountEvent& event)
         return;
     }
     insertAtHead(state.usbVolumeEvents, event);
+    qCInfo(lcEvents, "volume %s: %s at %s (%s, %s)", event.mounted() ? "mounted" : "unmounted",
+           event.volumeName().c_str(), event.path().c_str(), event.isRemovable() ? "removable" : "not removable",
+           event.isEjectable() ? "ejectable" : "not ejectable");
     Analytics::track(
         "usb_volume_event",
         {{"mounted", event.mounted()}, {"removable", event.isRemovable()}, {"ejectable", event.isEjectable()}});
@@ -460,6 +478,11 @@ void ThwackoViewModel::appendPowerSourceEvents(const std::vector<PowerSourceEven
     bool shouldPlay = false;
     for (const auto& event : events) {
         change(state.powerSourceEvents, [&](auto& log) { log.insert(log.begin(), event); });
+        if (event.detail()) {
+            qCInfo(lcEvents, "power: %s (%s)", event.title().c_str(), event.detail()->c_str());
+        } else {
+            qCInfo(lcEvents, "power: %s", event.title().c_str());
+        }
         if (!shouldPlay) {
             shouldPlay = shouldPlaySoundForPowerEvent(event.title());
         }
@@ -506,6 +529,7 @@ void ThwackoViewModel::handleLidTransition(LidClamshellMonitor::LidTransition tr
     }
     const bool opened = transition == LidClamshellMonitor::LidTransition::opened;
     insertAtHead(state.lidCreakEvents, LidCreakEvent(clock.now(), opened));
+    qCInfo(lcEvents, "lid %s", opened ? "opened" : "closed");
     if (state.lidCreakSounds) {
         playLidCreakSound(opened);
     }

@@ -36,9 +36,10 @@
 ///
 /// Lives on the main thread and is used only there. Every write of a published property first
 /// emits objectWillChange(), then stores the value (equal values signal too), then runs the
-/// property's observer if it has one; views take the signal as a request to redraw and read the
-/// state afterwards. Only the onboarding flag persists (user defaults key
-/// "Bonkly.hasCompletedOnboarding").
+/// property's observer if it has one; changed() follows once per turn of the event loop, and
+/// views redraw on it from the getters. Views read every state but write only the settings: the
+/// listening state, counters, messages and logs change through the operations alone. Only the
+/// onboarding flag persists (user defaults key "Bonkly.hasCompletedOnboarding").
 class ThwackoViewModel final : public QObject {
     Q_OBJECT
 
@@ -122,8 +123,9 @@ public:
     void setLidCreakMonitoring(bool value);
     void setLidCreakSounds(bool value);
 
-    /// The motion sensor; the onboarding asks it isAvailable().
-    AccelerometerService& accelerometer() { return *accelerometer_; }
+    /// The motion sensor, to read only (the onboarding asks it isAvailable()); listening starts
+    /// and stops through start() and stop().
+    const AccelerometerService& accelerometer() const { return *accelerometer_; }
 
     // Settings as the pipeline applies them.
     double effectiveCooldown() const;

@@ -1,9 +1,18 @@
+#include "app/DisplayCheck.h"
 #include "app/ThwackoApp.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 // The library's exported entry: runs the application's main routine and returns 0 once it
-// returns. The arguments go to Qt (platform options) and to the few options of our own.
+// returns. The arguments go to Qt (platform options) and to the few options of our own. Without
+// a display to open it says so in one line and returns 1, where Qt would abort.
 extern "C" __attribute__((visibility("default"))) int __debug_main_executable_dylib_entry_point(int argc, char** argv)
 {
+    if (const auto reason = missingDisplay(argc, argv, ::getenv)) {
+        std::fprintf(stderr, "%s\n", noDisplayMessage(*reason).c_str());
+        return 1;
+    }
     ThwackoApp::main(argc, argv);
     return 0;
 }

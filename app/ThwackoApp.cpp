@@ -1,5 +1,6 @@
 #include "app/ThwackoApp.h"
 
+#include "app/DisplayCheck.h"
 #include "app/RealServices.h"
 #include "app/TerminationSignals.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 Q_LOGGING_CATEGORY(lcApp, "thwacko.app")
@@ -69,7 +71,9 @@ int ThwackoApp::main(int argc, char** argv)
 {
     const Options options = takeOptions(argc, argv);
 
+    std::optional<PlatformStartGuard> platformStart(std::in_place); // a display that cannot be reached
     QApplication app(argc, argv);
+    platformStart.reset();
     QApplication::setApplicationName("ThwackoApp");
     QApplication::setApplicationDisplayName("Bonkly");
     platform::ScopedQtMainQueue mainQueue(&app);
@@ -84,12 +88,15 @@ int ThwackoApp::main(int argc, char** argv)
     const std::unique_ptr<AppWindow> window(showAppWindow(viewModel));
 
     auto& center = foundation::NotificationCenter::defaultCenter();
-    // Registered after the view model's own observer, so it reports after listening has stopped.
-    const auto terminationLog = center.addObserver(foundation::kApplicationWillTerminate, [&viewModel](const auto&) {
-        qCInfo(lcApp).noquote() << "terminating; status:" << QString::fromStdString(viewModel.statusMessage());
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&center, &viewModel] {
+        // The state the application ends in, before the will-terminate path stops listening.
+        QString state = QString::fromStdString(viewModel.statusMessage());
+        if (viewModel.errorMessage()) {
+            state += "; error: " + QString::fromStdString(*viewModel.errorMessage());
+        }
+        qCInfo(lcApp).noquote() << "terminating; status:" << state;
+        center.post(foundation::kApplicationWillTerminate);
     });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit,
-                     [&center] { center.post(foundation::kApplicationWillTerminate); });
 
     QTimer::singleShot(0, &app, [&] {
         application.appDelegate().applicationDidFinishLaunching();
@@ -112,6 +119,5 @@ int ThwackoApp::main(int argc, char** argv)
 
     const int result = QApplication::exec();
     terminationSignals.restore();
-    center.removeObserver(terminationLog);
     return result;
 }

@@ -23,7 +23,9 @@ QSize AppWindow::defaultSize() const { return viewModel.hasCompletedOnboarding()
 
 void AppWindow::open()
 {
-    if (!opened) {
+    // A window opened anew (at launch, or after it was closed) takes the default size of the
+    // content it opens with.
+    if (!opened || !isVisible()) {
         resize(defaultSize().expandedTo(minimumSizeHint()));
         opened = true;
     }

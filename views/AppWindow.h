@@ -15,7 +15,7 @@ public:
 
     /// The size a newly opened window takes for the flag as it is now.
     QSize defaultSize() const;
-    /// Shows the window, at its default size when it was not shown before.
+    /// Shows and raises the window; a window not on show opens at its default size.
     void open();
 
     /// The content on show: exactly one of these is non-null.

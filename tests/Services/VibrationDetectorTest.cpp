@@ -343,16 +343,68 @@ INSTANTIATE_TEST_SUITE_P(All, VibrationDetectorUnstampable, ::testing::ValuesIn(
 
 TEST(VibrationDetector, NonFiniteSampleDoesNotStallTheWindowStatistics)
 {
-    // Out of the sensor's range, but the order statistics must still terminate on NaN windows.
+    // Out of the sensor's range, but the order statistics must still terminate; the sample is
+    // dropped and counts for nothing.
     VibrationDetector detector;
     detector.process(0.0, 0.0, 1.0, 10.0);
     EXPECT_TRUE(std::isnan(detector.process(std::numeric_limits<double>::quiet_NaN(), 0.0, 1.0, 10.01)));
     for (int i = 0; i < 400; ++i) {
         detector.process(0.01 * (i % 3), 0.0, 1.0, 10.02 + 0.01 * i);
     }
-    EXPECT_EQ(detector.sampleCount(), 402);
+    EXPECT_EQ(detector.sampleCount(), 401);
     EXPECT_EQ(detector.peakBuf().count(), 200);
+    const auto window = detector.peakBuf().slice();
+    EXPECT_TRUE(std::all_of(window.begin(), window.end(), [](double v) { return std::isfinite(v); }));
 }
+
+struct PoisonCase {
+    const char* name;
+    std::array<double, 3> sample;
+    bool first; // as the priming sample
+};
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+const PoisonCase poisonCases[] = {
+    {"NaNOnX", {kNaN, 0.0, 1.0}, false},
+    {"InfinityOnY", {0.0, kInf, 1.0}, false},
+    {"MinusInfinityOnZ", {0.0, 0.0, -kInf}, false},
+    {"NaNEverywhere", {kNaN, kNaN, kNaN}, false},
+    {"NaNAsThePrimingSample", {kNaN, 0.0, 1.0}, true},
+};
+
+class VibrationDetectorPoison : public TestWithParam<PoisonCase> {};
+
+TEST_P(VibrationDetectorPoison, ALaterKnockStillMakesAnEvent)
+{
+    VibrationDetector detector;
+    double t = 100.0;
+    const auto& [x, y, z] = GetParam().sample;
+    if (GetParam().first) {
+        EXPECT_TRUE(std::isnan(detector.process(x, y, z, t += 0.01)));
+    }
+    for (int i = 0; i < 150; ++i) {
+        detector.process(0.0, 0.0, 1.0, t += 0.01);
+    }
+    if (!GetParam().first) {
+        EXPECT_TRUE(std::isnan(detector.process(x, y, z, t += 0.01)));
+    }
+    const auto quietCount = detector.sampleCount();
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_EQ(detector.process(0.0, 0.0, 1.0, t += 0.01), 0.0) << "the filter is at rest, not poisoned";
+    }
+    EXPECT_EQ(detector.sampleCount(), quietCount + 50);
+    EXPECT_TRUE(detector.events().empty());
+
+    const double magnitude = detector.process(0.0, 0.0, 1.3, t += 0.01);
+    EXPECT_NEAR(magnitude, 0.285, 1e-9);
+    ASSERT_FALSE(detector.events().empty());
+    EXPECT_DOUBLE_EQ(detector.events().back().amplitude(), magnitude);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, VibrationDetectorPoison, ::testing::ValuesIn(poisonCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The detector written out plainly: whole-window copies from slice(), full sorts for the median
 // and the MAD, detection lists of names. The detector must agree with it to the bit.

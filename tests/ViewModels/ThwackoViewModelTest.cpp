@@ -4,6 +4,7 @@
 #include "platform/qt/QtMainQueue.h"
 #include "support/EventLoop.h"
 #include "support/FakeServices.h"
+#include "support/LogCapture.h"
 #include "support/RecordingAnalytics.h"
 #include "support/TempDir.h"
 
@@ -50,7 +51,7 @@ std::filesystem::path writeFixtureBundle(const TempDir& dir)
 
 /// A view model wired to fakes of everything this machine lacks, on a bundle of fixture clips.
 class ThwackoViewModelTest : public ::testing::Test {
-protected:
+public: // the tables' actions drive the fixture
     TempDir dir;
     QObject mainContext;
     platform::ScopedQtMainQueue mainQueue{&mainContext};
@@ -889,4 +890,90 @@ TEST_P(ThwackoViewModelTimers, OneTimerWhileListeningAndNoneOtherwise)
 }
 
 INSTANTIATE_TEST_SUITE_P(All, ThwackoViewModelTimers, ::testing::ValuesIn(kTimerSequences),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What a user in a terminal reads: each change of the status and the error, and each record.
+
+struct LogCase {
+    const char* name;
+    void (*act)(ThwackoViewModelTest& test, ThwackoViewModel& vm);
+    std::vector<std::string> lines;
+};
+
+class ThwackoViewModelLog : public ThwackoViewModelTest, public ::testing::WithParamInterface<LogCase> {};
+
+const LogCase kLogCases[] =
+    {
+        {"ListeningThenStopped",
+         [](auto& t, auto& vm) {
+    vm.start();
+    t.drain();
+    vm.stop();
+    vm.stop(); // an equal status is not logged again
+         },
+         {"thwacko.status: Starting sensor...", "thwacko.status: Listening for slaps...", "thwacko.status: Stopped"}},
+        {"PausedAndResumed",
+         [](auto& t, auto& vm) {
+    vm.start();
+    t.drain();
+    vm.togglePause();
+    vm.togglePause();
+         },
+         {"thwacko.status: Starting sensor...", "thwacko.status: Listening for slaps...", "thwacko.status: Paused",
+          "thwacko.status: Listening for slaps..."}},
+              {"MissingSensor",
+               [](auto& t, auto& vm) {
+    t.sensor->services.clear();
+    vm.start();
+    t.drain();
+               },
+               {"thwacko.status: Starting sensor...", "thwacko.status: Stopped",
+                "thwacko.status: error: Accelerometer not found. Make sure you're on an Apple Silicon MacBook.",
+                "thwacko.status: Error"}},
+    {"RefusedTwiceThenListening",
+     [](auto& t, auto& vm) {
+    vm.setSelectedMode(SoundPackType::custom);
+    vm.start();
+    vm.start(); // each attempt is told
+    vm.setSelectedMode(SoundPackType::pain);
+    vm.start();
+    t.drain();
+     },
+     {"thwacko.status: error: Select a custom audio directory first",
+      "thwacko.status: error: Select a custom audio directory first", "thwacko.status: Starting sensor...",
+      "thwacko.status: Listening for slaps..."}},
+    {"SystemEvents",
+     [](auto& t, auto&) {
+    t.usbMonitor->onEvent(VolumeMountEvent(t.clock.wall, true, "STICK", "/media/stick", true, false));
+    t.powerMonitor->onEvents({PowerSourceEvent(t.clock.wall, "Adapter connected · charging", "80%"),
+                              PowerSourceEvent(t.clock.wall, "On battery power", std::nullopt)});
+    t.lidMonitor->onTransition(LidClamshellMonitor::LidTransition::closed);
+    t.drain();
+     },
+     {"thwacko.events: volume mounted: STICK at /media/stick (removable, not ejectable)",
+      "thwacko.events: power: Adapter connected · charging (80%)", "thwacko.events: power: On battery power",
+      "thwacko.events: lid closed"}},
+    {"EventsWhileTheirSwitchIsOffAreNotLogged",
+     [](auto& t, auto& vm) {
+    vm.setUsbVolumeMonitoring(false);
+    vm.setLidCreakMonitoring(false);
+    t.usbMonitor->onEvent(VolumeMountEvent(t.clock.wall, false, "STICK", "/media/stick", true, true));
+    t.lidMonitor->onTransition(LidClamshellMonitor::LidTransition::opened);
+    t.drain();
+     },
+     {}},
+    };
+
+TEST_P(ThwackoViewModelLog, TellsEachChangeOnce)
+{
+    make();
+    testsupport::LogCapture log("thwacko.");
+    GetParam().act(*this, *vm);
+    std::vector<std::string> lines;
+    std::copy_if(log.lines().begin(), log.lines().end(), std::back_inserter(lines),
+                 [](const std::string& line) { return !line.starts_with("thwacko.slaps"); });
+    EXPECT_EQ(lines, GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ThwackoViewModelLog, ::testing::ValuesIn(kLogCases),
                          [](const auto& info) { return std::string(info.param.name); });

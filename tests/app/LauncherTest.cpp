@@ -52,17 +52,38 @@ TEST(Launcher, RunsTheApplicationAndStopsListeningOnSigterm)
     ASSERT_TRUE(app.waitForStarted());
 
     QByteArray errors;
-    ASSERT_TRUE(waitForError(app, errors, "thwacko.app: launched")) << errors.toStdString();
+    ASSERT_TRUE(waitForError(app, errors, "thwacko.status: Listening for slaps...")) << errors.toStdString();
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
     ASSERT_TRUE(testsupport::pumpUntil([&] { return app.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
     errors += app.readAllStandardError();
 
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << errors.toStdString();
     EXPECT_EQ(app.exitCode(), 0) << errors.toStdString();
-    EXPECT_TRUE(errors.contains("terminating; status: Stopped")) << errors.toStdString();
+    // The state it ended in, then the stop that termination brings.
+    const auto ending = errors.indexOf("thwacko.app: terminating; status: Listening for slaps...");
+    EXPECT_GE(ending, 0) << errors.toStdString();
+    EXPECT_GT(errors.indexOf("thwacko.status: Stopped", ending), ending) << errors.toStdString();
     // The onboarding flag is written back at every launch.
     foundation::UserDefaults defaults(home.path() / "config/ThwackoApp/ThwackoApp.plist");
     EXPECT_TRUE(defaults.object("Bonkly.hasCompletedOnboarding"));
+}
+
+TEST(Launcher, TellsWhyListeningFailedAndEndsWithIt)
+{
+    TempDir home;
+    QProcess app;
+    app.setProcessEnvironment(appEnvironment(home));
+    app.start(THWACKO_LAUNCHER, {"--sensor", "none", "--start-listening"});
+    QByteArray errors;
+    ASSERT_TRUE(waitForError(app, errors, "thwacko.status: Error")) << errors.toStdString();
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return app.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+    errors += app.readAllStandardError();
+
+    const QByteArray error = "Accelerometer not found. Make sure you're on an Apple Silicon MacBook.";
+    EXPECT_TRUE(errors.contains("thwacko.status: error: " + error)) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("thwacko.app: terminating; status: Error; error: " + error)) << errors.toStdString();
+    EXPECT_EQ(app.exitCode(), 0);
 }
 
 TEST(Launcher, SigintQuitsCleanlyToo)
@@ -77,6 +98,50 @@ TEST(Launcher, SigintQuitsCleanlyToo)
     ASSERT_TRUE(testsupport::pumpUntil([&] { return app.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
     EXPECT_EQ(app.exitCode(), 0);
 }
+
+struct NoDisplayCase {
+    const char* name;
+    const char* platform; // QT_QPA_PLATFORM, or nullptr for none
+    const char* display;  // DISPLAY, or nullptr for none
+    const char* reason;
+};
+
+const NoDisplayCase kNoDisplayCases[] = {
+    {"NoneNamed", nullptr, nullptr, "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+    {"X11WithoutDisplay", "xcb", nullptr, "no display for the platform \"xcb\""},
+    {"UnreachableDisplay", "xcb", ":4242", "cannot connect to the display"},
+};
+
+class LauncherWithoutDisplay : public ::testing::TestWithParam<NoDisplayCase> {};
+
+TEST_P(LauncherWithoutDisplay, SaysSoInOneLineAndFails)
+{
+    TempDir home;
+    QProcessEnvironment env = appEnvironment(home);
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    if (GetParam().platform) {
+        env.insert("QT_QPA_PLATFORM", GetParam().platform);
+    }
+    if (GetParam().display) {
+        ASSERT_FALSE(fs::exists("/tmp/.X11-unix/X4242"));
+        env.insert("DISPLAY", GetParam().display);
+    }
+    QProcess app;
+    app.setProcessEnvironment(env);
+    app.start(THWACKO_LAUNCHER, {"--sensor", "none"});
+    ASSERT_TRUE(app.waitForFinished(30000));
+    const std::string errors = app.readAllStandardError().toStdString();
+
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << errors;
+    EXPECT_EQ(app.exitCode(), 1) << errors;
+    EXPECT_EQ(errors, std::string("ThwackoApp needs a graphical session (") + GetParam().reason +
+                          "); to run it without one, start it with QT_QPA_PLATFORM=offscreen\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(All, LauncherWithoutDisplay, ::testing::ValuesIn(kNoDisplayCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Launcher, AMissingLibraryIsAClearErrorAndAFailure)
 {

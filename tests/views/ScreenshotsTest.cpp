@@ -94,7 +94,7 @@ TEST_P(Screenshots, MainWindowPaused)
 
 TEST_P(Screenshots, MainWindowSensorError)
 {
-    sensor->services.clear();
+    sensor().services.clear();
     open(true);
     vm->start();
     settle();
@@ -104,8 +104,9 @@ TEST_P(Screenshots, MainWindowSensorError)
 TEST_P(Screenshots, MainWindowCustomModeWithALongFolder)
 {
     open(true);
-    choice = {true, std::filesystem::path("/home/someone/Music/Sound effects/Ünïcödé clips/very long folder name "
-                                          "that goes on and on/and a little further/slaps")};
+    services->choice = {true,
+                        std::filesystem::path("/home/someone/Music/Sound effects/Ünïcödé clips/very long folder name "
+                                              "that goes on and on/and a little further/slaps")};
     vm->setSelectedMode(SoundPackType::custom);
     vm->selectCustomDirectory();
     shoot("main-custom-folder");
@@ -164,7 +165,7 @@ TEST_P(Screenshots, OnboardingAfterTheSlap)
 
 TEST_P(Screenshots, OnboardingWithoutASensor)
 {
-    sensor->services.clear();
+    sensor().services.clear();
     open(false);
     ASSERT_TRUE(testsupport::pumpUntil([&] { return window->onboardingView()->sensorCheckDone(); }));
     shoot("onboarding-no-sensor");

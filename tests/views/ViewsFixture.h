@@ -7,8 +7,8 @@
 #include "ViewModels/ThwackoViewModel.h"
 #include "platform/qt/QtMainQueue.h"
 #include "support/EventLoop.h"
-#include "support/FakeHid.h"
-#include "support/FakeSystemMonitors.h"
+#include "support/FakeServices.h"
+#include "support/RecordingAnalytics.h"
 #include "support/TempDir.h"
 #include "views/Widgets.h"
 
@@ -19,60 +19,14 @@
 
 namespace viewtest {
 
-class SteppingClock final : public foundation::Clock {
-public:
-    foundation::Date wall{1.7e9};
-    foundation::MonotonicTime monotonic{std::chrono::seconds(1000)};
-    foundation::Date now() const override { return wall; }
-    foundation::MonotonicTime monotonicNow() const override { return monotonic; }
-    void advance(double seconds)
-    {
-        wall = wall.addingTimeInterval(seconds);
-        monotonic +=
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
-    }
-};
-
-class SilentClipPlayer final : public ClipPlayer {
-public:
-    int plays = 0;
-    int stopAlls = 0;
-    void play(const std::filesystem::path&, double) override { ++plays; }
-    void stopAll() override { ++stopAlls; }
-    void setVolumeScaling(bool) override {}
-    void setSpeedRatio(double) override {}
-};
-
-class RecordingAnalytics final : public AnalyticsClient {
-public:
-    std::vector<std::pair<std::string, AnalyticsProperties>> events;
-    void initialize(const AnalyticsConfiguration&) override {}
-    void track(const std::string& event, const AnalyticsProperties& properties) override
-    {
-        events.emplace_back(event, properties);
-    }
-    int count(const std::string& name) const
-    {
-        return int(std::count_if(events.begin(), events.end(), [&](const auto& e) { return e.first == name; }));
-    }
-};
-
 class ViewsTest : public ::testing::Test {
 protected:
     testsupport::TempDir dir;
     QObject mainContext;
     platform::ScopedQtMainQueue mainQueue{&mainContext};
-    SteppingClock clock;
-    std::unique_ptr<foundation::UserDefaults> defaults;
     std::unique_ptr<foundation::Bundle> bundle;
-    foundation::NotificationCenter center;
-    std::shared_ptr<testsupport::FakeHidBackend> sensor = std::make_shared<testsupport::FakeHidBackend>();
-    std::shared_ptr<testsupport::FakeWorkspace> workspace = std::make_shared<testsupport::FakeWorkspace>();
-    std::shared_ptr<testsupport::FakePowerSources> powerSources = std::make_shared<testsupport::FakePowerSources>();
-    std::shared_ptr<testsupport::FakeLidRegistry> lid = std::make_shared<testsupport::FakeLidRegistry>();
-    std::shared_ptr<RecordingAnalytics> analytics = std::make_shared<RecordingAnalytics>();
-    SilentClipPlayer* audio = nullptr;
-    ThwackoViewModel::FolderChoice choice;
+    std::unique_ptr<testsupport::FakeServices> services;
+    std::shared_ptr<testsupport::RecordingAnalytics> analytics = std::make_shared<testsupport::RecordingAnalytics>();
     std::unique_ptr<ThwackoViewModel> vm;
 
     void SetUp() override
@@ -84,8 +38,8 @@ protected:
         dir.write("res/Info.plist", R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict><key>BonklyTallyToken</key><string>test-token</string></dict></plist>)");
         bundle = std::make_unique<foundation::Bundle>(dir.path() / "res", "/opt/thwacko");
-        defaults = std::make_unique<foundation::UserDefaults>(dir.path() / "defaults.plist");
-        sensor->services = {testsupport::FakeHidService::sensor(1)};
+        services = std::make_unique<testsupport::FakeServices>(dir.path() / "defaults.plist", *bundle);
+        services->powerSources->snapshot = battery(false, false, 50); // the monitor's baseline
         Analytics::setClient(analytics);
         Analytics::configure(*bundle);
         widgets::setAnimationsEnabled(false);
@@ -99,22 +53,12 @@ protected:
 
     ThwackoViewModel& make()
     {
-        ThwackoViewModel::Dependencies deps;
-        deps.accelerometer = std::make_unique<AccelerometerService>(sensor);
-        deps.usbVolumeMonitor = std::make_unique<USBVolumeMonitor>(workspace);
-        deps.powerSourceMonitor = std::make_unique<PowerSourceMonitor>(powerSources);
-        deps.lidClamshellMonitor = std::make_unique<LidClamshellMonitor>(lid, std::chrono::hours(1));
-        auto player = std::make_unique<SilentClipPlayer>();
-        audio = player.get();
-        deps.audioPlayer = std::move(player);
-        deps.clock = &clock;
-        deps.userDefaults = defaults.get();
-        deps.bundle = bundle.get();
-        deps.notificationCenter = &center;
-        deps.folderChooser = [this](const std::string&) { return choice; };
-        vm = std::make_unique<ThwackoViewModel>(std::move(deps));
+        vm = std::make_unique<ThwackoViewModel>(services->dependencies());
         return *vm;
     }
+
+    testsupport::FakeHidBackend& sensor() { return *services->sensor; }
+    int analyticsCount(const std::string& name) const { return int(analytics->named(name).size()); }
 
     /// Lets queued jobs and the coalesced change signal run.
     static void settle()
@@ -131,25 +75,36 @@ protected:
         ASSERT_TRUE(vm->isRunning());
     }
 
-    /// A power change as the platform reports it; logs one event when it differs from the last.
-    void powerChange(bool external, bool charging, std::int64_t percent)
+    static power::Snapshot battery(bool external, bool charging, std::int64_t percent)
     {
-        powerSources->snapshot = power::Snapshot{
+        return power::Snapshot{
             power::Description{{"Type", std::string("InternalBattery")},
                                {"ExternalConnected", external},
                                {"Is Charging", charging},
                                {"Power Source State", std::string(external ? "AC Power" : "Battery Power")},
                                {"Max Capacity", std::int64_t(100)},
                                {"Current Capacity", percent}}};
-        powerSources->notifyChange();
+    }
+
+    /// A power change as the platform reports it; logs one event when it differs from the last.
+    void powerChange(bool external, bool charging, std::int64_t percent)
+    {
+        services->powerSources->snapshot = power::Snapshot{
+            power::Description{{"Type", std::string("InternalBattery")},
+                               {"ExternalConnected", external},
+                               {"Is Charging", charging},
+                               {"Power Source State", std::string(external ? "AC Power" : "Battery Power")},
+                               {"Max Capacity", std::int64_t(100)},
+                               {"Current Capacity", percent}}};
+        services->powerSources->notifyChange();
         settle();
     }
 
     /// A volume mount or unmount as the workspace reports it.
     void volumeChange(const std::string& path, const std::string& name, bool mounted, bool removable)
     {
-        workspace->values[path] = workspace::VolumeResourceValues{removable, true, name};
-        workspace->post(path, mounted);
+        services->workspace->values[path] = workspace::VolumeResourceValues{removable, true, name};
+        services->workspace->post(path, mounted);
         settle();
     }
 
@@ -159,14 +114,14 @@ protected:
         auto deliver = [&](double z) {
             const auto report = testsupport::sensorReportG(0, 0, z);
             for (int i = 0; i < AccelerometerService::imuDecimation; ++i) {
-                sensor->deliver(report);
+                services->sensor->deliver(report);
             }
         };
         for (int i = 0; i < 149; ++i) {
             deliver(1.0);
         }
         deliver(1.0 + strength);
-        clock.advance(2.0);
+        services->clock.advance(2.0);
         vm->processSamples();
         settle();
     }

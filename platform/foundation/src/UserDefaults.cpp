@@ -3,9 +3,14 @@
 #include "Environment.h"
 #include "platform/foundation/Paths.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <functional>
+#include <optional>
+#include <stdio.h>
 #include <system_error>
 
 namespace foundation {
@@ -50,6 +55,25 @@ void report(const fs::path& file, const std::string& what)
     std::fprintf(stderr, "UserDefaults: %s: %s\n", file.c_str(), what.c_str());
 }
 
+/// Renames an unreadable `file` to the first free name of "<file>.corrupt", "<file>.2.corrupt",
+/// "<file>.3.corrupt", ..., never over an earlier backup (even one another process just made).
+std::optional<fs::path> moveAside(const fs::path& file, std::string* why)
+{
+    constexpr int kMostBackups = 1000;
+    for (int n = 1; n <= kMostBackups; ++n) {
+        const fs::path backup = file.string() + (n == 1 ? "" : "." + std::to_string(n)) + ".corrupt";
+        if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, backup.c_str(), RENAME_NOREPLACE) == 0) {
+            return backup;
+        }
+        if (errno != EEXIST) {
+            *why = std::strerror(errno);
+            return std::nullopt;
+        }
+    }
+    *why = "too many earlier backups";
+    return std::nullopt;
+}
+
 // Reads, changes and saves under the process-wide lock. `change` returns false when it changed
 // nothing, and then nothing is written.
 void modify(const fs::path& file, const std::function<bool(PlistDictionary&)>& change)
@@ -60,13 +84,13 @@ void modify(const fs::path& file, const std::function<bool(PlistDictionary&)>& c
         return;
     }
     if (contents.unreadable) {
-        std::error_code error;
-        fs::rename(file, fs::path(file.string() + ".corrupt"), error);
-        if (error) {
-            report(file, "unreadable, and it cannot be moved aside (" + error.message() + "); not saved");
+        std::string why;
+        const auto backup = moveAside(file, &why);
+        if (!backup) {
+            report(file, "unreadable, and it cannot be moved aside (" + why + "); not saved");
             return;
         }
-        report(file, "unreadable; moved aside to " + file.filename().string() + ".corrupt");
+        report(file, "unreadable; moved aside to " + backup->filename().string());
     }
     std::string why;
     if (!writePlistFileAtomically(file, PlistValue(std::move(contents.values)), &why, PlistFormat::Binary)) {

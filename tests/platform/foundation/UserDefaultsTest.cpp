@@ -189,6 +189,19 @@ INSTANTIATE_TEST_SUITE_P(
                                                   "</integer></array></plist>"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(UserDefaultsTest, EachCorruptFileGetsABackupOfItsOwn)
+{
+    const std::string kinds[] = {"first garbage", "", "<plist><dict><key>third"};
+    for (const auto& contents : kinds) {
+        dir.write("ThwackoApp/Domain.plist", contents);
+        defaults.set("new", 1);
+    }
+    EXPECT_EQ(contentsOf(file.string() + ".corrupt"), kinds[0]);
+    EXPECT_EQ(contentsOf(file.string() + ".2.corrupt"), kinds[1]);
+    EXPECT_EQ(contentsOf(file.string() + ".3.corrupt"), kinds[2]);
+    EXPECT_EQ(fileDictionary(file), (PlistDictionary{{"new", 1}}));
+}
+
 TEST_F(UserDefaultsTest, BoolForKeyReadsBooleansAndNumbersOnly)
 {
     const struct {

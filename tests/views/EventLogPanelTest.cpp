@@ -1,0 +1,262 @@
+#include "ViewQueries.h"
+#include "ViewsFixture.h"
+
+#include "views/EventLogPanel.h"
+
+#include <QLayout>
+#include <QScrollArea>
+#include <QStackedWidget>
+
+namespace {
+
+using theme::SystemColor;
+using viewtest::button;
+using viewtest::showsText;
+using viewtest::visibleSymbols;
+using viewtest::visibleTexts;
+
+class EventLogPanelTest : public viewtest::ViewsTest {
+protected:
+    std::unique_ptr<EventLogPanel> panel;
+
+    void SetUp() override
+    {
+        ViewsTest::SetUp();
+        make();
+        panel = std::make_unique<EventLogPanel>(*vm);
+        QObject::connect(vm.get(), &ThwackoViewModel::changed, panel.get(), &EventLogPanel::refresh);
+        panel->resize(340, 520);
+        panel->show();
+        settle();
+    }
+    void TearDown() override
+    {
+        panel.reset();
+        ViewsTest::TearDown();
+    }
+
+    /// The widget on show in the tab area.
+    QWidget* tabContent() const
+    {
+        auto* pages = panel->findChild<QStackedWidget*>();
+        return static_cast<QStackedWidget*>(pages->currentWidget())->currentWidget();
+    }
+    /// The visible rows of the tab on show, top first.
+    std::vector<QWidget*> rows() const
+    {
+        std::vector<QWidget*> out;
+        auto* list = qobject_cast<QScrollArea*>(tabContent());
+        if (!list) {
+            return out;
+        }
+        auto* layout = list->widget()->layout();
+        for (int i = 0; i < layout->count(); ++i) {
+            if (QWidget* row = layout->itemAt(i)->widget()) {
+                out.push_back(row);
+            }
+        }
+        return out;
+    }
+};
+
+struct EmptyCase {
+    const char* name;
+    EventLogTab tab;
+    bool monitoringOff;
+    const char* symbol;
+    const char* title;
+    const char* hint;
+};
+
+const EmptyCase kEmptyCases[] = {
+    {"Slaps", EventLogTab::slaps, false, "tray", "No events yet", "Start listening and slap the laptop!"},
+    {"UsbNone", EventLogTab::usbVolumes, false, "externaldrive", "No USB volume events yet",
+     "Plug or eject a removable drive to see it here."},
+    {"UsbOff", EventLogTab::usbVolumes, true, "externaldrive.badge.xmark", "USB monitoring is off",
+     "Turn it on in Settings to log mounts and unmounts."},
+    {"PowerNone", EventLogTab::power, false, "bolt.circle", "No power events yet",
+     "Plug or unplug your MacBook, or wait for charging to start or stop."},
+    {"PowerOff", EventLogTab::power, true, "bolt.slash", "Power monitoring is off",
+     "Turn it on in Settings to log charging and AC power changes."},
+};
+
+class EmptyStates : public EventLogPanelTest, public ::testing::WithParamInterface<EmptyCase> {};
+
+TEST_P(EmptyStates, ShowTheirSymbolTitleAndHint)
+{
+    const EmptyCase& c = GetParam();
+    if (c.monitoringOff) {
+        // Off wins even over logged events.
+        volumeChange("/media/x/STICK", "STICK", true, true);
+        powerChange(true, true, 50);
+        vm->setUsbVolumeMonitoring(false);
+        vm->setPowerMonitoring(false);
+        settle();
+    }
+    panel->setTab(c.tab);
+    QWidget* shown = tabContent();
+    EXPECT_EQ(shown->objectName(), "emptyState");
+    EXPECT_EQ(visibleTexts(shown), (QStringList{c.title, c.hint}));
+    EXPECT_EQ(visibleSymbols(shown), std::vector<std::string>{c.symbol});
+    EXPECT_EQ(button(panel.get(), "Clear") != nullptr, c.monitoringOff); // the log holds events
+}
+
+INSTANTIATE_TEST_SUITE_P(Tabs, EmptyStates, ::testing::ValuesIn(kEmptyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EventLogPanelTest, TheSegmentsAreTheTabsInOrder)
+{
+    QStringList names;
+    for (auto* candidate : panel->findChildren<QAbstractButton*>()) {
+        if (candidate->isCheckable()) {
+            names << viewtest::accessibleName(candidate);
+        }
+    }
+    EXPECT_EQ(names, (QStringList{"Slaps", "USB", "Power"}));
+    EXPECT_EQ(eventLogTabFromRawValue("USB"), EventLogTab::usbVolumes);
+    EXPECT_EQ(eventLogTabFromRawValue("usb"), std::nullopt);
+    button(panel.get(), "Power")->click();
+    EXPECT_EQ(panel->tab(), EventLogTab::power);
+}
+
+TEST_F(EventLogPanelTest, SlapsListNewestFirstWithTheirNumbersAndAmplitudes)
+{
+    startListening();
+    knock(1.5);
+    knock(1.5);
+    knock(1.5);
+    ASSERT_EQ(vm->totalSlaps(), 3);
+    const auto shown = rows();
+    ASSERT_EQ(shown.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        const SlapEvent& event = vm->slapEvents()[std::size_t(i)];
+        const QStringList texts = visibleTexts(shown[std::size_t(i)]);
+        EXPECT_EQ(texts.value(0), QString("Slap #%1").arg(3 - i));
+        EXPECT_EQ(texts.value(1), QString::fromStdString(event.fileName()));
+        EXPECT_EQ(texts.value(2), theme::amplitude(event.amplitude()));
+        EXPECT_EQ(texts.value(3), theme::timeOfDay(event.timestamp()));
+    }
+}
+
+TEST_F(EventLogPanelTest, AFullLogShowsAHundredRowsAndDropsTheOldest)
+{
+    startListening();
+    for (int i = 0; i < 300 && vm->totalSlaps() < 101; ++i) {
+        knock(1.5);
+    }
+    ASSERT_EQ(vm->totalSlaps(), 101);
+    const auto shown = rows();
+    ASSERT_EQ(shown.size(), 100u);
+    EXPECT_EQ(visibleTexts(shown.front()).value(0), "Slap #101");
+    EXPECT_EQ(visibleTexts(shown.back()).value(0), "Slap #2");
+}
+
+TEST_F(EventLogPanelTest, RowsAlreadyShownKeepTheirWidgets)
+{
+    startListening();
+    knock(1.5);
+    QWidget* first = rows().front();
+    knock(1.5);
+    ASSERT_EQ(rows().size(), 2u);
+    EXPECT_EQ(rows()[1], first);
+}
+
+struct ClearCase {
+    const char* name;
+    EventLogTab tab;
+};
+
+class ClearButton : public EventLogPanelTest, public ::testing::WithParamInterface<ClearCase> {};
+
+TEST_P(ClearButton, EmptiesOnlyTheLogOnShow)
+{
+    startListening();
+    knock(1.5);
+    volumeChange("/media/x/STICK", "STICK", true, true);
+    powerChange(true, true, 50);
+    ASSERT_EQ(vm->slapEvents().size(), 1u);
+    ASSERT_EQ(vm->usbVolumeEvents().size(), 1u);
+    ASSERT_EQ(vm->powerSourceEvents().size(), 1u);
+    panel->setTab(GetParam().tab);
+    auto* clear = button(panel.get(), "Clear");
+    ASSERT_NE(clear, nullptr);
+    clear->click();
+    settle();
+    EXPECT_EQ(vm->slapEvents().empty(), GetParam().tab == EventLogTab::slaps);
+    EXPECT_EQ(vm->usbVolumeEvents().empty(), GetParam().tab == EventLogTab::usbVolumes);
+    EXPECT_EQ(vm->powerSourceEvents().empty(), GetParam().tab == EventLogTab::power);
+    EXPECT_EQ(vm->totalSlaps(), 1);
+    EXPECT_EQ(button(panel.get(), "Clear"), nullptr);
+    EXPECT_EQ(tabContent()->objectName(), "emptyState");
+}
+
+INSTANTIATE_TEST_SUITE_P(Tabs, ClearButton,
+                         ::testing::Values(ClearCase{"Slaps", EventLogTab::slaps},
+                                           ClearCase{"Usb", EventLogTab::usbVolumes},
+                                           ClearCase{"Power", EventLogTab::power}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EventLogPanelTest, UsbRowsShowTheMountTheNameThePathAndTheRemovableTag)
+{
+    volumeChange("/media/x/STICK", "STICK", true, true);
+    volumeChange("/media/x/DISK", "DISK", false, false);
+    panel->setTab(EventLogTab::usbVolumes);
+    const auto shown = rows();
+    ASSERT_EQ(shown.size(), 2u);
+    const auto& newest = vm->usbVolumeEvents()[0];
+    EXPECT_EQ(visibleTexts(shown[0]),
+              (QStringList{"Unmounted", "DISK", "/media/x/DISK", theme::timeOfDay(newest.timestamp())}));
+    EXPECT_EQ(visibleSymbols(shown[0]), std::vector<std::string>{"eject.fill"});
+    EXPECT_TRUE(showsText(shown[1], "Mounted"));
+    EXPECT_TRUE(showsText(shown[1], "Removable"));
+    EXPECT_EQ(visibleSymbols(shown[1]), std::vector<std::string>{"arrow.down.circle.fill"});
+}
+
+TEST_F(EventLogPanelTest, PowerRowsShowTheTitleVerbatimAndTheDetailOnlyWhenThere)
+{
+    powerChange(true, true, 42);
+    panel->setTab(EventLogTab::power);
+    const auto shown = rows();
+    ASSERT_EQ(shown.size(), 1u);
+    const auto& event = vm->powerSourceEvents()[0];
+    QStringList expected{QString::fromStdString(event.title())};
+    if (event.detail()) {
+        expected << QString::fromStdString(*event.detail());
+    }
+    expected << theme::timeOfDay(event.timestamp());
+    EXPECT_EQ(visibleTexts(shown[0]), expected);
+    EXPECT_EQ(visibleTexts(shown[0]).value(0), "Adapter connected \u00B7 charging");
+    EXPECT_EQ(visibleSymbols(shown[0]), std::vector<std::string>{"powerplug.portrait.fill"});
+}
+
+struct BadgeCase {
+    const char* name;
+    const char* severity;
+    SystemColor color;
+    const char* symbol;
+};
+
+const BadgeCase kBadgeCases[] = {
+    {"Major", "CHOC_MAJEUR", SystemColor::red, "\u2605"},
+    {"Medium", "CHOC_MOYEN", SystemColor::orange, "\u25B2"},
+    {"MicroShock", "MICRO_CHOC", SystemColor::yellow, "\u25B3"},
+    {"Vibration", "VIBRATION", SystemColor::blue, "\u25CF"},
+    {"Light", "VIB_LEGERE", SystemColor::cyan, "\u25CB"},
+    {"MicroVib", "MICRO_VIB", SystemColor::gray, "\u00B7"},
+    {"Empty", "", SystemColor::gray, "\u00B7"},
+    {"LowerCase", "choc_majeur", SystemColor::gray, "\u00B7"},
+};
+
+class SeverityBadge : public ::testing::TestWithParam<BadgeCase> {};
+
+TEST_P(SeverityBadge, MapsTheWordToAColourAndASymbol)
+{
+    const auto [color, symbol] = severityStyle(GetParam().severity);
+    EXPECT_EQ(color, GetParam().color);
+    EXPECT_EQ(symbol, QString::fromUtf8(GetParam().symbol));
+}
+
+INSTANTIATE_TEST_SUITE_P(Words, SeverityBadge, ::testing::ValuesIn(kBadgeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

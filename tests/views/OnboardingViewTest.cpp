@@ -1,0 +1,170 @@
+#include "ViewQueries.h"
+#include "ViewsFixture.h"
+
+#include "views/AppWindow.h"
+#include "views/ContentView.h"
+#include "views/OnboardingView.h"
+
+namespace {
+
+using testsupport::pumpUntil;
+using viewtest::button;
+using viewtest::showsText;
+
+class OnboardingTest : public viewtest::ViewsTest {
+protected:
+    std::unique_ptr<AppWindow> window;
+
+    void TearDown() override
+    {
+        window.reset();
+        ViewsTest::TearDown();
+    }
+
+    AppWindow& open()
+    {
+        if (!vm) {
+            make();
+        }
+        window = std::make_unique<AppWindow>(*vm);
+        window->open();
+        settle();
+        return *window;
+    }
+    OnboardingView* onboarding() const { return window->onboardingView(); }
+};
+
+TEST_F(OnboardingTest, AFirstLaunchOpensTheOnboardingAt440By640)
+{
+    open();
+    ASSERT_NE(onboarding(), nullptr);
+    EXPECT_EQ(window->contentView(), nullptr);
+    EXPECT_EQ(window->size(), QSize(440, 640));
+    EXPECT_EQ(window->windowTitle(), "Bonkly");
+    EXPECT_TRUE(showsText(onboarding(), "Checking..."));
+    EXPECT_TRUE(showsText(onboarding(), "Your Mac is waiting. Nervously."));
+    EXPECT_EQ(button(onboarding(), "Start Slapping"), nullptr);
+}
+
+TEST_F(OnboardingTest, AKnockPassesTheSlapTestAndStartSlappingOpensTheMainWindowListening)
+{
+    open();
+    ASSERT_TRUE(pumpUntil([&] { return onboarding()->waitingForSlap(); }));
+    EXPECT_TRUE(onboarding()->sensorAvailable());
+    EXPECT_TRUE(vm->isRunning());
+    EXPECT_TRUE(showsText(onboarding(), "Your Mac can feel. Sorry, Mac."));
+    EXPECT_TRUE(showsText(onboarding(), "Waiting for a slap..."));
+
+    knock(1.5);
+    ASSERT_TRUE(pumpUntil([&] { return onboarding()->slapDetected(); }));
+    EXPECT_TRUE(onboarding()->waitingForSlap());
+    EXPECT_TRUE(showsText(onboarding(), "Ouch! That hurt."));
+    EXPECT_FALSE(showsText(onboarding(), "Waiting for a slap..."));
+    EXPECT_GT(vm->totalSlaps(), 0);
+
+    OnboardingView* before = onboarding();
+    QWidget* start = button(before, "Start Slapping");
+    ASSERT_NE(start, nullptr);
+    EXPECT_EQ(viewtest::accessibleName(start), "Start Slapping");
+    static_cast<QAbstractButton*>(start)->click();
+    EXPECT_TRUE(vm->hasCompletedOnboarding());
+    ASSERT_TRUE(pumpUntil([&] { return window->contentView() != nullptr; }));
+    settle();
+    EXPECT_EQ(window->onboardingView(), nullptr);
+    EXPECT_TRUE(window->isVisible()); // switched in place
+    EXPECT_TRUE(vm->isRunning());
+    EXPECT_EQ(vm->totalSlaps(), 0);
+    EXPECT_TRUE(vm->slapEvents().empty());
+    EXPECT_GE(services->audio->stopAlls, 1); // a clip of the test slap stops
+    EXPECT_TRUE(showsText(window->contentView(), "Listening for slaps..."));
+
+    // Closed and opened again, the window takes the main window's size.
+    window->resize(800, 600);
+    window->close();
+    window->open();
+    EXPECT_EQ(window->size(), QSize(720, 520));
+
+    // The next launch opens the main window at its own size.
+    window.reset();
+    vm.reset();
+    make();
+    open();
+    EXPECT_NE(window->contentView(), nullptr);
+    EXPECT_EQ(window->size(), QSize(720, 520));
+}
+
+TEST_F(OnboardingTest, WithoutASensorTheOnboardingOffersNoWayForward)
+{
+    sensor().services.clear();
+    open();
+    ASSERT_TRUE(pumpUntil([&] { return onboarding()->sensorCheckDone(); }));
+    EXPECT_FALSE(onboarding()->sensorAvailable());
+    EXPECT_TRUE(showsText(onboarding(), "No accelerometer found."));
+    EXPECT_TRUE(showsText(onboarding(), "Go ahead. Hit it."));
+    testsupport::pumpFor(std::chrono::milliseconds(700)); // past the slap test's delay
+    EXPECT_FALSE(onboarding()->waitingForSlap());
+    EXPECT_FALSE(vm->isRunning());
+    EXPECT_EQ(button(onboarding(), "Start Slapping"), nullptr);
+}
+
+TEST_F(OnboardingTest, EachAppearanceSendsOnboardingShownOnce)
+{
+    open();
+    EXPECT_EQ(analyticsCount("onboarding_shown"), 1);
+    EXPECT_TRUE(analytics->named("onboarding_shown").front().second.empty());
+    window->hide();
+    settle();
+    window->open();
+    settle();
+    EXPECT_EQ(analyticsCount("onboarding_shown"), 2);
+}
+
+TEST_F(OnboardingTest, StepsDueAfterTheViewLeftDoNotRun)
+{
+    open();
+    window->hide(); // before the 0.6 s check
+    testsupport::pumpFor(std::chrono::milliseconds(1300));
+    EXPECT_FALSE(onboarding()->sensorCheckDone());
+    EXPECT_FALSE(vm->isRunning());
+}
+
+TEST_F(OnboardingTest, LeavingDuringTheSlapTestStopsListening)
+{
+    open();
+    ASSERT_TRUE(pumpUntil([&] { return onboarding()->waitingForSlap(); }));
+    window->close();
+    settle();
+    EXPECT_FALSE(onboarding()->waitingForSlap());
+    EXPECT_FALSE(vm->isRunning());
+}
+
+TEST_F(OnboardingTest, ACountAboveZeroFromAnEarlierTestStillCountsTheNextSlap)
+{
+    // A counted test slap, then the window closes and opens again: the baseline is read after
+    // start() has reset the count, so the next slap is the test slap.
+    open();
+    ASSERT_TRUE(pumpUntil([&] { return onboarding()->waitingForSlap(); }));
+    knock(1.5);
+    ASSERT_TRUE(pumpUntil([&] { return onboarding()->slapDetected(); }));
+    window.reset();
+    ASSERT_FALSE(vm->isRunning());
+    ASSERT_EQ(vm->totalSlaps(), 1);
+    open();
+    ASSERT_TRUE(pumpUntil([&] { return onboarding()->waitingForSlap(); }));
+    knock(1.5);
+    EXPECT_TRUE(pumpUntil([&] { return onboarding()->slapDetected(); }));
+}
+
+TEST_F(OnboardingTest, ListeningAlreadyOnCountsTheNextSlap)
+{
+    make();
+    startListening();
+    knock(1.5);
+    open();
+    ASSERT_TRUE(pumpUntil([&] { return onboarding()->waitingForSlap(); }));
+    EXPECT_EQ(vm->totalSlaps(), 1); // start() changed nothing
+    knock(1.5);
+    EXPECT_TRUE(pumpUntil([&] { return onboarding()->slapDetected(); }));
+}
+
+} // namespace
