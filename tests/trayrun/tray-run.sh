@@ -6,6 +6,8 @@
 #         count follows the knocks, closes the window and brings it back, and quits; the process
 #         must exit with status 0 and OpenAL's wave writer must have written the clips.
 # notray: without a tray host: closing the window must end the process, with status 0.
+# traygone: the tray host goes away while the window is closed: the window must come back, and
+#         closing it then must end the process, with status 0.
 # Every wait has a generous deadline and polls for what it waits for; none relies on speed.
 set -euo pipefail
 
@@ -66,10 +68,11 @@ read -r -t 60 -u "$displayfd" display || fail "Xvfb did not start"
 export DISPLAY=":$display"
 log "display $DISPLAY"
 
-if [ "$mode" = tray ]; then
+if [ "$mode" != notray ]; then
     trayer --edge top --align right --widthtype pixel --width 160 --height 28 --SetDockType true \
         >"$work/trayer.log" 2>&1 &
-    pids+=($!)
+    trayerpid=$!
+    pids+=($trayerpid)
     wait_for "the tray host" "$tool" tray
 fi
 
@@ -146,6 +149,20 @@ if [ "$mode" = notray ]; then
 fi
 
 wait_for "the tray icon" has_tray_icon
+
+if [ "$mode" = traygone ]; then
+    "$tool" close "$window"
+    wait_for "the window to close" has_no_main_window
+    kill "$trayerpid"
+    no_tray() { ! "$tool" tray; }
+    wait_for "the tray host to go" no_tray
+    wait_for "the window to come back once the tray is gone" has_main_window
+    log "the tray went away and the window came back"
+    "$tool" close "$(main_window)"
+    finish
+    exit 0
+fi
+
 icon=$(tray_icon)
 read -r iconx icony < <(xwininfo -id "$icon" | awk '/Absolute upper-left X:/ {x=$4} /Absolute upper-left Y:/ {y=$4} END {print x, y}')
 read -r iconw iconh < <(xwininfo -id "$icon" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w, h}')
