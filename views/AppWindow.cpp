@@ -3,6 +3,9 @@
 #include "ViewModels/ThwackoViewModel.h"
 #include "views/ContentView.h"
 #include "views/OnboardingView.h"
+#include "views/Symbols.h"
+
+#include <QIcon>
 
 #include <QVBoxLayout>
 
@@ -13,6 +16,11 @@ AppWindow::AppWindow(ThwackoViewModel& vm, QWidget* parent)
     setObjectName(QStringLiteral("main"));
     setWindowTitle(tr("Bonkly"));
     setAccessibleName(tr("Bonkly"));
+    QIcon icon;
+    for (int side : {16, 32, 64, 128}) {
+        icon.addPixmap(symbols::imagePixmap("BonklyLogo", QSize(side, side)));
+    }
+    setWindowIcon(icon);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     connect(&viewModel, &ThwackoViewModel::changed, this, &AppWindow::followFlag);

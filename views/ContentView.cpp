@@ -269,6 +269,7 @@ QWidget* ContentView::makeMainPanel()
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    widgets::useSlimScrollBars(scroll);
     scroll->viewport()->setAutoFillBackground(false);
     auto* column = new QWidget;
     column->setAutoFillBackground(false);
@@ -476,7 +477,7 @@ void ContentView::refresh()
 
     // Controls.
     startStopButton->setContent(running ? tr("Stop") : tr("Start"), running ? "stop.fill" : "play.fill");
-    startStopButton->setTint(Tint::of(running ? SystemColor::red : SystemColor::pink));
+    startStopButton->setTint(Tint::of(running ? SystemColor::red : SystemColor::pink), runningChanged ? 200 : 0);
     pauseButton->setContent(paused ? tr("Resume") : tr("Pause"), paused ? "play.fill" : "pause.fill");
     pauseButton->setVisible(running);
     if (runningChanged && running) {
@@ -484,6 +485,7 @@ void ContentView::refresh()
         const int full = std::max(1, (startStopButton->parentWidget()->width() - 12) / 2);
         widgets::animate(pauseButton, 200, [this, full](qreal t) {
             pauseButton->setMaximumWidth(t >= 1.0 ? QWIDGETSIZE_MAX : std::max(1, int(full * t)));
+            pauseButton->setEntrance(t, QPointF(full * 0.5, 0));
         });
     }
 

@@ -252,6 +252,7 @@ public:
         setFrameShape(QFrame::NoFrame);
         setWidgetResizable(true);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        widgets::useSlimScrollBars(this);
         auto* content = new QWidget;
         content->setAutoFillBackground(false);
         rows = new QVBoxLayout(content);

@@ -195,6 +195,7 @@ OnboardingView::OnboardingView(ThwackoViewModel& vm, QWidget* parent)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    widgets::useSlimScrollBars(scroll);
     scroll->viewport()->setAutoFillBackground(false);
     outer->addWidget(scroll);
 
@@ -380,12 +381,8 @@ void OnboardingView::refresh(bool animated)
     hero->show(detected, animated);
     goButton->setVisible(detected);
     if (animated && detected) {
+        // Fades in while it rises from the bottom edge, on the spring of the detection.
         widgets::animate(
-            goButton, 500,
-            [this](qreal t) {
-            goButton->setTint(Tint::of(SystemColor::pink, std::clamp(t, 0.0, 1.0)));
-            goButton->setContentsMargins(0, 0, 0, 0);
-            },
-            widgets::spring(0.4, 0.6));
+            goButton, 640, [this](qreal t) { goButton->setEntrance(t, QPointF(0, 36)); }, widgets::spring(0.4, 0.6));
     }
 }

@@ -84,21 +84,21 @@ QColor color(SystemColor which, const QPalette& palette)
     const bool dark = isDark(palette);
     auto pick = [dark](Pair pair) { return QColor::fromRgb(dark ? pair.dark : pair.light); };
     const QColor text = palette.color(QPalette::WindowText);
+    // The platform's light orange, yellow, green and cyan are too pale to read as small symbols
+    // on a light background; deeper shades keep their meaning at a contrast of 3:1 or more.
     switch (which) {
     case SystemColor::red:
         return pick({0xffe0342a, 0xffff453a});
     case SystemColor::orange:
-        return pick({0xffe8850a, 0xffff9f0a});
+        return pick({0xffcc7000, 0xffff9f0a});
     case SystemColor::yellow:
-        // The platform's yellow is too pale to read on a light background; a deeper amber keeps
-        // its meaning there.
-        return pick({0xffe0a800, 0xffffd60a});
+        return pick({0xffb88a00, 0xffffd60a});
     case SystemColor::green:
-        return pick({0xff24b23b, 0xff32d74b});
+        return pick({0xff1a9a32, 0xff32d74b});
     case SystemColor::blue:
         return pick({0xff007aff, 0xff0a84ff});
     case SystemColor::cyan:
-        return pick({0xff2ea8d8, 0xff5ac8f5});
+        return pick({0xff1e8fc0, 0xff5ac8f5});
     case SystemColor::purple:
         return pick({0xffa445d6, 0xffbf5af2});
     case SystemColor::pink:
@@ -110,9 +110,9 @@ QColor color(SystemColor which, const QPalette& palette)
     case SystemColor::secondary:
         return withOpacity(text, dark ? 0.62 : 0.6);
     case SystemColor::tertiary:
-        return withOpacity(text, dark ? 0.42 : 0.44);
+        return withOpacity(text, dark ? 0.45 : 0.5);
     case SystemColor::quaternary:
-        return withOpacity(text, dark ? 0.26 : 0.26);
+        return withOpacity(text, dark ? 0.32 : 0.34);
     case SystemColor::windowBackground:
         return palette.color(QPalette::Window);
     case SystemColor::controlBackground:

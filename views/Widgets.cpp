@@ -6,6 +6,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
 #include <QTextLayout>
 
 #include <cmath>
@@ -68,6 +69,16 @@ QVariantAnimation* animate(QObject* owner, int ms, std::function<void(qreal)> ap
     apply(0.0);
     animation->start(QAbstractAnimation::DeleteWhenStopped);
     return animation;
+}
+
+void useSlimScrollBars(QAbstractScrollArea* area)
+{
+    area->verticalScrollBar()->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { width: 10px; background: transparent; margin: 2px 2px 2px 0; }"
+        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 0.5); border-radius: 3px; min-height: 28px; }"
+        "QScrollBar::handle:vertical:hover { background: rgba(128, 128, 128, 0.75); }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
 }
 
 // ---- TextLabel
@@ -262,9 +273,27 @@ void PillButton::setContent(const QString& title, std::string symbol)
     update();
 }
 
-void PillButton::setTint(Tint t)
+void PillButton::setTint(Tint t, int fadeMs)
 {
+    const QColor before =
+        fade < 1.0 && fadeFrom.isValid() ? mix(fadeFrom, tint.resolve(palette()), fade) : tint.resolve(palette());
     tint = t;
+    if (fadeMs <= 0 || before == t.resolve(palette())) {
+        fade = 1.0;
+        update();
+        return;
+    }
+    fadeFrom = before;
+    animate(this, fadeMs, [this](qreal p) {
+        fade = p;
+        update();
+    });
+}
+
+void PillButton::setEntrance(qreal progress, QPointF from)
+{
+    entrance = progress;
+    entranceFrom = from;
     update();
 }
 
@@ -288,8 +317,13 @@ void PillButton::paintEvent(QPaintEvent*)
     QColor fill;
     QColor foreground;
     const bool dark = theme::isDark(palette());
+    if (entrance < 1.0) {
+        painter.setOpacity(std::clamp(entrance, 0.0, 1.0));
+        painter.translate(entranceFrom * (1.0 - entrance));
+    }
     if (prominent) {
-        fill = tint.resolve(palette());
+        fill =
+            fade < 1.0 && fadeFrom.isValid() ? mix(fadeFrom, tint.resolve(palette()), fade) : tint.resolve(palette());
         foreground = Qt::white;
     } else {
         fill = dark ? QColor(255, 255, 255, 38) : QColor(0, 0, 0, 16);

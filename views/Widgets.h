@@ -3,6 +3,7 @@
 #include "views/Theme.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QColor>
 #include <QVariantAnimation>
 #include <QWidget>
@@ -105,7 +106,11 @@ class PillButton : public QAbstractButton {
 public:
     PillButton(bool prominent, QWidget* parent = nullptr);
     void setContent(const QString& title, std::string symbol);
-    void setTint(Tint tint);
+    /// The new tint; with `fadeMs` the drawn colour moves there ease-in-out.
+    void setTint(Tint tint, int fadeMs = 0);
+    /// Draws the button on its way in: at `progress` 0 transparent and shifted by `from`, at 1
+    /// in place. Only the drawing moves; the button is there for clicks and readers throughout.
+    void setEntrance(qreal progress, QPointF from);
     void setVerticalPadding(int padding)
     {
         padding_ = padding;
@@ -123,6 +128,10 @@ private:
     bool prominent;
     std::string symbolName;
     Tint tint = Tint::of(theme::SystemColor::pink);
+    QColor fadeFrom;
+    qreal fade = 1.0;
+    qreal entrance = 1.0;
+    QPointF entranceFrom;
     int padding_ = 10;
 };
 
@@ -182,6 +191,9 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
+
+/// Gives a scroll area thin, rounded scroll bars without arrows that read on light and dark.
+void useSlimScrollBars(QAbstractScrollArea* area);
 
 /// Runs `apply(t)` for t from 0 to 1 over `ms` milliseconds with ease-in-out, or at once at 1
 /// when animations are off. The state readers see is set by the caller beforehand; this only

@@ -276,3 +276,31 @@ TEST_F(ContentViewTest, EveryControlHasAName)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ContentViewTest, AnimationsNeverDelayTheStateAReaderSees)
+{
+    widgets::setAnimationsEnabled(true);
+    button(view.get(), "Start")->click();
+    settle();
+    // At once, while the row and the indicator are still on their way.
+    EXPECT_NE(button(view.get(), "Stop"), nullptr);
+    EXPECT_NE(button(view.get(), "Pause"), nullptr);
+    EXPECT_EQ(view->statusColor(), SystemColor::green);
+    button(view.get(), "Halo")->click(); // disabled while running
+    settle();
+    EXPECT_EQ(vm->selectedMode(), SoundPackType::pain);
+    button(view.get(), "Stop")->click();
+    settle();
+    EXPECT_NE(button(view.get(), "Start"), nullptr);
+    EXPECT_FALSE(child("pauseButton")->isVisibleTo(view.get()));
+    button(view.get(), "Halo")->click();
+    settle();
+    EXPECT_TRUE(showsText(view.get(), "Random Halo death sounds on each slap"));
+    testsupport::pumpFor(std::chrono::milliseconds(400)); // the animations run out without harm
+    EXPECT_TRUE(button(view.get(), "Halo")->isChecked());
+    widgets::setAnimationsEnabled(false);
+}
+
+} // namespace

@@ -141,7 +141,8 @@ TEST_F(OnboardingTest, LeavingDuringTheSlapTestStopsListening)
 TEST_F(OnboardingTest, ACountAboveZeroFromAnEarlierTestStillCountsTheNextSlap)
 {
     // A counted test slap, then the window closes and opens again: the baseline is read after
-    // start() has reset the count, so the next slap is the test slap.
+    // start() has reset the count, so the next slap is the test slap. The transitions run here.
+    widgets::setAnimationsEnabled(true);
     open();
     ASSERT_TRUE(pumpUntil([&] { return onboarding()->waitingForSlap(); }));
     knock(1.5);

@@ -6,11 +6,14 @@
 #include "views/AppWindow.h"
 #include "views/ContentView.h"
 #include "views/OnboardingView.h"
+#include "views/Symbols.h"
 #include "views/Theme.h"
 
 #include <QDir>
 #include <QImage>
+#include <QPainter>
 
+#include <iostream>
 #include <set>
 
 namespace {
@@ -77,9 +80,16 @@ TEST_P(Screenshots, MainWindowListeningWithSlaps)
 {
     open(true);
     startListening();
-    for (double strength : {0.08, 2.5, 0.3, 1.2, 0.06, 4.0, 0.5, 0.15, 3.0, 0.9, 0.1, 1.8}) {
-        knock(strength);
+    const std::pair<double, int> knocks[] = {{0.08, 1}, {2.5, 6},  {0.3, 1}, {1.2, 4}, {0.06, 1}, {4.0, 8},
+                                             {0.5, 2},  {0.15, 1}, {3.0, 5}, {0.9, 3}, {0.1, 1},  {1.8, 1}};
+    for (const auto& [strength, width] : knocks) {
+        knock(strength, width);
     }
+    std::set<std::string> severities;
+    for (const auto& event : vm->slapEvents()) {
+        severities.insert(event.severity());
+    }
+    std::cout << vm->totalSlaps() << " slaps of " << severities.size() << " severities\n";
     shoot("main-listening");
 }
 
@@ -175,5 +185,36 @@ INSTANTIATE_TEST_SUITE_P(Palettes, Screenshots,
                          ::testing::Values(PaletteCase{"light", theme::lightPalette},
                                            PaletteCase{"dark", theme::darkPalette}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+
+namespace {
+
+// Every symbol the views use at 16, 20, 24 and 32 px, on a light and a dark ground, for a person
+// to check that each reads at menu and button sizes.
+TEST(SymbolSheet, DrawsEveryUsedSymbolAtEverySize)
+{
+    QDir().mkpath(THWACKO_SCREENSHOT_DIR);
+    const auto& names = symbols::usedSymbolNames();
+    const std::array<int, 4> sizes{16, 20, 24, 32};
+    const int cell = 40;
+    QImage sheet(int(sizes.size()) * 2 * cell, int(names.size()) * cell, QImage::Format_ARGB32_Premultiplied);
+    sheet.fill(Qt::white);
+    QPainter painter(&sheet);
+    painter.fillRect(QRect(int(sizes.size()) * cell, 0, int(sizes.size()) * cell, sheet.height()),
+                     QColor(0x26, 0x26, 0x28));
+    for (std::size_t row = 0; row < names.size(); ++row) {
+        for (std::size_t column = 0; column < sizes.size(); ++column) {
+            const int px = sizes[column];
+            const int y = int(row) * cell + (cell - px) / 2;
+            painter.drawPixmap(int(column) * cell + (cell - px) / 2, y,
+                               symbols::symbolPixmap(names[row], px, QColor(0x1d, 0x1d, 0x1f)));
+            painter.drawPixmap(int(sizes.size() + column) * cell + (cell - px) / 2, y,
+                               symbols::symbolPixmap(names[row], px, QColor(0xf2, 0xf2, 0xf7)));
+        }
+    }
+    painter.end();
+    EXPECT_TRUE(sheet.save(THWACKO_SCREENSHOT_DIR "/symbols.png"));
+}
 
 } // namespace

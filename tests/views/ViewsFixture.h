@@ -108,8 +108,9 @@ protected:
         settle();
     }
 
-    /// One knock through the sensor, processed: counts one slap when it passes the gates.
-    void knock(double strength = 1.5)
+    /// One knock through the sensor (`width` samples of alternating sign), processed: counts one
+    /// slap when it passes the gates.
+    void knock(double strength = 1.5, int width = 1)
     {
         auto deliver = [&](double z) {
             const auto report = testsupport::sensorReportG(0, 0, z);
@@ -117,10 +118,12 @@ protected:
                 services->sensor->deliver(report);
             }
         };
-        for (int i = 0; i < 149; ++i) {
+        for (int i = 0; i < 150 - width; ++i) {
             deliver(1.0);
         }
-        deliver(1.0 + strength);
+        for (int i = 0; i < width; ++i) {
+            deliver(1.0 + (i % 2 == 0 ? strength : -strength * 0.8));
+        }
         services->clock.advance(2.0);
         vm->processSamples();
         settle();
