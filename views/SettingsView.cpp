@@ -6,6 +6,7 @@
 #include "views/SwitchButton.h"
 #include "views/Symbols.h"
 #include "views/Theme.h"
+#include "views/Widgets.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -91,6 +92,7 @@ SettingsView::SettingsView(ThwackoViewModel& viewModel, const foundation::Bundle
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    widgets::useSlimScrollBars(scroll); // as the main window's
     auto* content = new QWidget;
     content->setObjectName(QStringLiteral("settingsContent"));
     auto* column = new QVBoxLayout(content);
