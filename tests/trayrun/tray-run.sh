@@ -22,8 +22,10 @@ log() { echo "tray-run: $*"; }
 fail()
 {
     echo "tray-run: FAILED: $*" >&2
-    echo "tray-run: the application's windows (id width height):" >&2
-    windows | sed 's/^/  /' >&2 || true
+    if declare -F windows >/dev/null; then
+        echo "tray-run: the application's windows (id width height title):" >&2
+        windows | sed 's/^/  /' >&2 || true
+    fi
     [ -f "$work/app.log" ] && sed 's/^/  app: /' "$work/app.log" >&2
     exit 1
 }
@@ -60,11 +62,25 @@ wait_for_quietly()
     done
 }
 
-# A display of our own.
-exec {displayfd}<> <(:)
-Xvfb -displayfd "$displayfd" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-read -r -t 60 -u "$displayfd" display || fail "Xvfb did not start"
+# A display of our own: the first free number whose server comes up and answers (another test
+# may take a number at the same moment; its lock file then makes our server give up).
+server_answers() { xdpyinfo -display ":$1" >/dev/null 2>&1; }
+display=""
+for n in $(seq 90 189); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    xvfbpid=$!
+    until server_answers "$n"; do
+        kill -0 "$xvfbpid" 2>/dev/null || break
+        sleep 0.2
+    done
+    if kill -0 "$xvfbpid" 2>/dev/null; then
+        pids+=($xvfbpid)
+        display=$n
+        break
+    fi
+done
+[ -n "$display" ] || fail "no X server could be started"
 export DISPLAY=":$display"
 log "display $DISPLAY"
 
@@ -83,15 +99,19 @@ drivers=wave
 file=$work/out.wav
 CONF
 
-# The application's visible windows as "id width height", one a line.
+# The application's visible windows as "id width height title", one a line.
 windows()
 {
     local id
     for id in $(xdotool search --onlyvisible --class ThwackoApp 2>/dev/null); do
-        xwininfo -id "$id" 2>/dev/null | awk -v id="$id" '/Width:/ {w=$2} /Height:/ {h=$2} END {print id, w, h}'
+        xwininfo -id "$id" 2>/dev/null |
+            awk -v id="$id" '/^xwininfo:/ {t=$0; sub(/^[^"]*"/, "", t); sub(/"$/, "", t)} /Width:/ {w=$2}
+                /Height:/ {h=$2} END {print id, w, h, t}'
     done
 }
-main_window() { windows | awk '$2 >= 400 {print $1; exit}'; }
+# The window "Bonkly" (the onboarding or the main window; the settings sheet has its own title).
+main_window() { windows | awk '$2 >= 400 && $4 == "Bonkly" && NF == 4 {print $1; exit}'; }
+sheet_shown() { windows | awk '$4 == "Settings" {found = 1} END {exit !found}'; }
 tray_icon() { windows | awk '$2 < 64 && $3 < 64 {print $1; exit}'; }
 menu_window() { windows | awk '$2 >= 64 && $2 < 400 && $3 >= 64 {print $1; exit}'; }
 has_main_window() { [ -n "$(main_window)" ]; }
@@ -123,11 +143,32 @@ until main_view_shown; do
         xdotool windowfocus "$w" 2>/dev/null || true
         xdotool key --window "$w" Tab space 2>/dev/null || true
     fi
-    sleep 1
+    # Give the press time to land before pressing again: a second press would reach the main
+    # window's own buttons.
+    deadline=3 wait_for_quietly main_view_shown || true
 done
 unset deadline
 log "past the onboarding"
 window=$(main_window)
+[ -n "$window" ] || fail "no main window after the onboarding"
+
+# Closes the window as its close button would. A settings sheet that a key press of the onboarding
+# loop opened blocks the window's close (it is modal), so it is closed first; a close that does
+# not take is sent again.
+close_main_window()
+{
+    local attempt sheet
+    for attempt in 1 2 3 4 5; do
+        sheet=$(windows | awk '$4 == "Settings" {print $1; exit}')
+        local main
+        main=$(main_window)
+        [ -z "$main" ] && return
+        [ -n "$sheet" ] && "$tool" close "$sheet"
+        "$tool" close "$main"
+        deadline=10 wait_for_quietly has_no_main_window && return
+    done
+    fail "the window did not close"
+}
 
 finish()
 {
@@ -143,7 +184,7 @@ finish()
 
 if [ "$mode" = notray ]; then
     has_tray_icon && fail "a tray icon without a tray host"
-    "$tool" close "$window"
+    close_main_window
     finish
     exit 0
 fi
@@ -151,14 +192,13 @@ fi
 wait_for "the tray icon" has_tray_icon
 
 if [ "$mode" = traygone ]; then
-    "$tool" close "$window"
-    wait_for "the window to close" has_no_main_window
+    close_main_window
     kill "$trayerpid"
     no_tray() { ! "$tool" tray; }
     wait_for "the tray host to go" no_tray
     wait_for "the window to come back once the tray is gone" has_main_window
     log "the tray went away and the window came back"
-    "$tool" close "$(main_window)"
+    close_main_window
     finish
     exit 0
 fi
@@ -199,14 +239,24 @@ choose()
 }
 icon_changes_from() { [ "$(icon_hash)" != "$1" ]; }
 
-# The onboarding's go button started listening.
-listening=$(open_menu)
+# The onboarding's go button started listening (unless a stray key press of the onboarding loop
+# reached a button of the main window): "Start listening" / "Stop listening" toggles the menu
+# between its listening form (with the pause item) and its shorter stopped form.
+first=$(open_menu)
 close_menu
-choose Down Down # "Stop listening"
-stopped=$(open_menu)
+choose Down Down # "Stop listening" or "Start listening"
+second=$(open_menu)
 close_menu
-((stopped < listening)) || fail "the stopped menu ($stopped px) is not shorter than the listening one ($listening px)"
-log "stopped: the menu lost its pause item"
+((first != second)) || fail "start/stop did not change the menu ($first px both times)"
+if ((first > second)); then
+    listening=$first stopped=$second
+else
+    listening=$second stopped=$first
+    choose Down Down # "Stop listening"
+fi
+[ "$(open_menu)" = "$stopped" ] || fail "the menu does not show the stopped state"
+close_menu
+log "stopped: the menu lost its pause item ($listening px listening, $stopped px stopped)"
 
 before=$(icon_hash)
 choose Down Down # "Start listening"
@@ -228,8 +278,7 @@ choose Down Down Down # "Resume"
 wait_for "the count to move again after Resume" icon_changes_from "$paused"
 log "resumed"
 
-"$tool" close "$window"
-wait_for "the window to close" has_no_main_window
+close_main_window
 sleep 1
 app_exited && fail "closing the window ended the application"
 log "window closed; still running in the tray"

@@ -118,3 +118,26 @@ TEST_F(SettingsSheetPresenterTest, ClearingShowSettingsClosesTheSheet)
 }
 
 } // namespace
+
+#include "views/MenuBarExtra.h"
+
+namespace {
+
+TEST_F(SettingsSheetPresenterTest, WithoutATrayClosingTheWindowWithItsSheetOpenQuits)
+{
+    vm->setHasCompletedOnboarding(true);
+    make();
+    int terminations = 0;
+    MenuBarExtra extra(
+        *vm, [](const QString&) {}, [&terminations] { ++terminations; }, [] { return false; });
+    gear()->click();
+    drain();
+    ASSERT_NE(presenter->sheet(), nullptr);
+    window->close();
+    drain();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(traytest::waitUntilGone([this] { return presenter->sheet() == nullptr; }));
+    EXPECT_EQ(terminations, 1);
+}
+
+} // namespace
