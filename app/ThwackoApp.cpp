@@ -6,6 +6,8 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/qt/QtMainQueue.h"
 #include "views/AppWindow.h"
+#include "views/MenuBarExtra.h"
+#include "views/SettingsSheetPresenter.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -102,6 +104,17 @@ int ThwackoApp::main(int argc, char** argv)
         if (options.startListening) {
             viewModel.start();
         }
+    });
+
+    // The gear button's settings sheet over the window.
+    new SettingsSheetPresenter(*window, viewModel);
+    // The tray item; without a tray, closing the last window quits instead (MenuBarExtra).
+    MenuBarExtra menuBarExtra(viewModel, [&window](const QString&) {
+        // Opened again, the window takes the default size for the onboarding flag as it is now.
+        window->resize(window->defaultSize());
+        window->open();
+        window->raise();
+        window->activateWindow();
     });
 
     const int result = QApplication::exec();

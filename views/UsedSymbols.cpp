@@ -34,6 +34,18 @@ const std::vector<std::string_view>& symbols::usedSymbolNames()
             // Tray item, menu and settings sheet.
             "hand.raised.fill",
             "waveform.path.ecg",
+            "moon.zzz",
+            "pause.circle",
+            "dot.radiowaves.left.and.right",
+            "play.circle",
+            "stop.circle",
+            "macwindow",
+            "power",
+            "speaker.wave.3",
+            "dial.low",
+            "bolt.fill",
+            "laptopcomputer",
+            "info.circle",
         };
         for (SoundPackType type : allCases<SoundPackType>) {
             if (std::find(list.begin(), list.end(), icon(type)) == list.end()) {
