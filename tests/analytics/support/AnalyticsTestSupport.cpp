@@ -1,0 +1,161 @@
+#include "AnalyticsTestSupport.h"
+
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+
+namespace analyticstest {
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "thwacko-analytics-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    root = pattern;
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code error;
+    fs::remove_all(root, error);
+}
+
+DrainedMainQueue::DrainedMainQueue() { previous = foundation::setMainQueue(this); }
+
+DrainedMainQueue::~DrainedMainQueue()
+{
+    drain();
+    foundation::setMainQueue(previous);
+}
+
+void DrainedMainQueue::async(std::function<void()> job)
+{
+    {
+        const std::lock_guard lock(mutex);
+        jobs.push_back(std::move(job));
+    }
+    arrived.notify_all();
+}
+
+int DrainedMainQueue::drain()
+{
+    int ran = 0;
+    for (;;) {
+        std::function<void()> job;
+        {
+            const std::lock_guard lock(mutex);
+            if (jobs.empty()) {
+                return ran;
+            }
+            job = std::move(jobs.front());
+            jobs.pop_front();
+        }
+        job();
+        ++ran;
+    }
+}
+
+bool DrainedMainQueue::runUntil(const std::function<bool()>& done, std::chrono::seconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        drain();
+        if (done()) {
+            return true;
+        }
+        std::unique_lock lock(mutex);
+        if (!arrived.wait_until(lock, deadline, [&] { return !jobs.empty(); })) {
+            lock.unlock();
+            drain();
+            return done();
+        }
+    }
+}
+
+namespace {
+
+struct CaptureSink final : tally::TallyLogging {
+    std::mutex mutex;
+    std::vector<tally::TallyLogMessage> messages;
+    int captures = 0;
+    void addMessage(const tally::TallyLogMessage& message) override
+    {
+        const std::lock_guard lock(mutex);
+        if (captures > 0) {
+            messages.push_back(message);
+        }
+    }
+};
+
+// Sinks are never removed, so one shared sink serves every capture of the process.
+CaptureSink& sink()
+{
+    static std::shared_ptr<CaptureSink> shared = [] {
+        auto made = std::make_shared<CaptureSink>();
+        tally::TallyLogger::addLogging(made);
+        return made;
+    }();
+    return *shared;
+}
+
+constexpr tally::TallyLogLevel allLevels[] = {tally::TallyLogLevel::debug, tally::TallyLogLevel::info,
+                                              tally::TallyLogLevel::warning, tally::TallyLogLevel::error};
+
+} // namespace
+
+LogCapture::LogCapture()
+{
+    CaptureSink& s = sink();
+    {
+        const std::lock_guard lock(s.mutex);
+        ++s.captures;
+        s.messages.clear();
+    }
+    for (auto level : allLevels) {
+        tally::TallyLogger::enableLevel(level);
+    }
+}
+
+LogCapture::~LogCapture()
+{
+    CaptureSink& s = sink();
+    bool last = false;
+    {
+        const std::lock_guard lock(s.mutex);
+        last = --s.captures == 0;
+    }
+    if (last) {
+        for (auto level : allLevels) {
+            tally::TallyLogger::disableLevel(level);
+        }
+    }
+}
+
+std::vector<tally::TallyLogMessage> LogCapture::messages() const
+{
+    CaptureSink& s = sink();
+    const std::lock_guard lock(s.mutex);
+    return s.messages;
+}
+
+bool LogCapture::contains(tally::TallyLogLevel level, const std::string& fragment) const
+{
+    for (const auto& message : messages()) {
+        if (message.level == level && message.text.find(fragment) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void LogCapture::clear()
+{
+    CaptureSink& s = sink();
+    const std::lock_guard lock(s.mutex);
+    s.messages.clear();
+}
+
+} // namespace analyticstest
