@@ -41,12 +41,11 @@ void Assertions::setAssertClosure(AssertionHandler handler)
 
 const AssertionHandler& Assertions::swiftAssertClosure()
 {
-    static const AssertionHandler handler = [](bool condition, const std::string& message, const char* file,
-                                               unsigned line) {
+    static const AssertionHandler handler =
+        [](bool condition, const std::string& message, const char* file, unsigned line) {
 #ifndef NDEBUG
         if (!condition) {
-            std::fprintf(stderr, "Assertion failed: %s: file %s, line %u\n", message.c_str(), file ? file : "",
-                         line);
+            std::fprintf(stderr, "Assertion failed: %s: file %s, line %u\n", message.c_str(), file ? file : "", line);
         }
 #else
         (void)condition;

@@ -53,8 +53,7 @@ std::optional<NSNumber> asNumber(const TallyType& raw)
                       v.storage());
 }
 
-template <typename T, typename Exact>
-std::optional<T> asValueKind(const TallyType& raw, Exact exact)
+template <typename T, typename Exact> std::optional<T> asValueKind(const TallyType& raw, Exact exact)
 {
     const TallyType& v = unwrapped(raw);
     if (const auto* own = v.get<T>()) {
@@ -146,8 +145,7 @@ std::string numberText(double d)
 std::string numberText(const NSNumber& n)
 {
     return std::visit(Overloaded{[](bool b) { return std::string(b ? "1" : "0"); },
-                                 [](double d) { return numberText(d); },
-                                 [](auto i) { return std::to_string(i); }},
+                                 [](double d) { return numberText(d); }, [](auto i) { return std::to_string(i); }},
                       n.storage());
 }
 
@@ -241,16 +239,13 @@ std::optional<bool> NSNumber::exactBool() const
 bool NSNumber::isEqual(const NSNumber& other) const
 {
     // Long double holds every 64-bit integer exactly on this platform, so mixed widths compare by value.
-    auto wide = [](const Storage& s) {
-        return std::visit([](auto v) { return static_cast<long double>(v); }, s);
-    };
+    auto wide = [](const Storage& s) { return std::visit([](auto v) { return static_cast<long double>(v); }, s); };
     const bool integral = !std::holds_alternative<double>(number) && !std::holds_alternative<double>(other.number);
     if (integral) {
         auto asPair = [](const Storage& s) -> std::pair<bool, std::uint64_t> { // (negative, magnitude)
             return std::visit(Overloaded{[](std::int64_t i) {
-                                             return std::pair<bool, std::uint64_t>(
-                                                 i < 0, i < 0 ? 0 - static_cast<std::uint64_t>(i)
-                                                              : static_cast<std::uint64_t>(i));
+                return std::pair<bool, std::uint64_t>(i < 0, i < 0 ? 0 - static_cast<std::uint64_t>(i)
+                                                                   : static_cast<std::uint64_t>(i));
                                          },
                                          [](std::uint64_t u) { return std::pair<bool, std::uint64_t>(false, u); },
                                          [](bool b) { return std::pair<bool, std::uint64_t>(false, b ? 1u : 0u); },
@@ -269,42 +264,40 @@ TallyOptional::TallyOptional(TallyType value)
 
 bool TallyType::isValidNestedTypeAndValue() const
 {
-    return std::visit(Overloaded{[](const TallyOptional& o) { return !o.hasValue() || o.value().isValidNestedTypeAndValue(); },
-                                 [](double d) { return std::isfinite(d); },
-                                 [](float f) { return std::isfinite(f); },
-                                 [](const NSNumber& n) { return std::isfinite(n.doubleValue()); },
-                                 [](const auto&) { return true; }},
-                      value);
+    return std::visit(
+        Overloaded{[](const TallyOptional& o) { return !o.hasValue() || o.value().isValidNestedTypeAndValue(); },
+                   [](double d) { return std::isfinite(d); }, [](float f) { return std::isfinite(f); },
+                   [](const NSNumber& n) { return std::isfinite(n.doubleValue()); }, [](const auto&) { return true; }},
+        value);
 }
 
 bool TallyType::equals(const TallyType& rhs) const
 {
     return std::visit(
-        Overloaded{
-            [&](const TallyOptional& o) { return optionalEquals(o, rhs); },
-            [&](const std::string& s) { return asString(rhs) == s; },
-            [&](const NSString& s) { return asString(rhs) == s.value; },
-            [&](const NSNumber& n) {
-                const auto other = asNumber(rhs);
-                return other && n.isEqual(*other);
-            },
-            [&](std::int64_t i) { return asValueKind<std::int64_t>(rhs, &NSNumber::exactInt) == i; },
-            [&](std::uint64_t u) { return asValueKind<std::uint64_t>(rhs, &NSNumber::exactUInt) == u; },
-            [&](double d) { return asValueKind<double>(rhs, &NSNumber::exactDouble) == d; },
-            [&](float f) { return asValueKind<float>(rhs, &NSNumber::exactFloat) == f; },
-            [&](bool b) { return asValueKind<bool>(rhs, &NSNumber::exactBool) == b; },
-            [&](const foundation::Date& d) {
-                const auto* other = unwrapped(rhs).get<foundation::Date>();
-                return other && *other == d;
-            },
-            [&](const URL& u) {
-                const auto* other = unwrapped(rhs).get<URL>();
-                return other && *other == u;
-            },
-            [&](const NSNull&) { return unwrapped(rhs).is<NSNull>(); },
-            [&](const TallyArray& list) { return listEquals(list, rhs); },
-            [&](const NSArray& list) { return listEquals(list.elements, rhs); },
-            [&](const Properties& dictionary) { return dictionaryEquals(dictionary, rhs); }},
+        Overloaded{[&](const TallyOptional& o) { return optionalEquals(o, rhs); },
+                   [&](const std::string& s) { return asString(rhs) == s; },
+                   [&](const NSString& s) { return asString(rhs) == s.value; },
+                   [&](const NSNumber& n) {
+        const auto other = asNumber(rhs);
+        return other && n.isEqual(*other);
+                   },
+                   [&](std::int64_t i) { return asValueKind<std::int64_t>(rhs, &NSNumber::exactInt) == i; },
+                   [&](std::uint64_t u) { return asValueKind<std::uint64_t>(rhs, &NSNumber::exactUInt) == u; },
+                   [&](double d) { return asValueKind<double>(rhs, &NSNumber::exactDouble) == d; },
+                   [&](float f) { return asValueKind<float>(rhs, &NSNumber::exactFloat) == f; },
+                   [&](bool b) { return asValueKind<bool>(rhs, &NSNumber::exactBool) == b; },
+                   [&](const foundation::Date& d) {
+        const auto* other = unwrapped(rhs).get<foundation::Date>();
+        return other && *other == d;
+        },
+        [&](const URL& u) {
+        const auto* other = unwrapped(rhs).get<URL>();
+        return other && *other == u;
+        },
+        [&](const NSNull&) { return unwrapped(rhs).is<NSNull>(); },
+        [&](const TallyArray& list) { return listEquals(list, rhs); },
+        [&](const NSArray& list) { return listEquals(list.elements, rhs); },
+        [&](const Properties& dictionary) { return dictionaryEquals(dictionary, rhs); }},
         value);
 }
 
@@ -327,12 +320,11 @@ std::string TallyType::description() const
     };
     return std::visit(
         Overloaded{[](const TallyOptional& o) {
-                       return o.hasValue() ? "Optional(" + o.value().description() + ")" : std::string("nil");
+        return o.hasValue() ? "Optional(" + o.value().description() + ")" : std::string("nil");
                    },
                    [](const std::string& s) { return s; }, [](const NSString& s) { return s.value; },
-                   [](const NSNumber& n) { return numberText(n); },
-                   [](std::int64_t i) { return std::to_string(i); }, [](std::uint64_t u) { return std::to_string(u); },
-                   [](double d) { return numberText(d); },
+                   [](const NSNumber& n) { return numberText(n); }, [](std::int64_t i) { return std::to_string(i); },
+                   [](std::uint64_t u) { return std::to_string(u); }, [](double d) { return numberText(d); },
                    [](float f) { return numberText(static_cast<double>(f)); },
                    [](bool b) { return std::string(b ? "true" : "false"); },
                    [](const foundation::Date& d) { return "Date(" + numberText(d.timeIntervalSince1970()) + ")"; },
@@ -340,14 +332,14 @@ std::string TallyType::description() const
                    [&](const TallyArray& list) { return listText(list); },
                    [&](const NSArray& list) { return listText(list.elements); },
                    [](const Properties& dictionary) {
-                       std::string text = "[";
-                       bool first = true;
-                       for (const auto& [key, value] : dictionary) {
-                           text += (first ? "\"" : ", \"") + key + "\": " + value.description();
-                           first = false;
-                       }
-                       return text + (dictionary.empty() ? ":]" : "]");
-                   }},
+        std::string text = "[";
+        bool first = true;
+        for (const auto& [key, value] : dictionary) {
+            text += (first ? "\"" : ", \"") + key + "\": " + value.description();
+            first = false;
+        }
+        return text + (dictionary.empty() ? ":]" : "]");
+        }},
         value);
 }
 
@@ -359,9 +351,9 @@ void assertPropertyTypes(const Properties* properties)
     for (const auto& [key, value] : *properties) {
         TLAssert([&] { return value.isValidNestedTypeAndValue(); },
                  [&] {
-                     return "Property values must be of valid type (TallyType) and valid value. Got " +
-                            value.typeName() + " and Value " + value.description();
-                 });
+            return "Property values must be of valid type (TallyType) and valid value. Got " + value.typeName() +
+                   " and Value " + value.description();
+        });
     }
 }
 

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <unistd.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace tally;

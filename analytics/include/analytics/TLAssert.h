@@ -1,9 +1,9 @@
 #pragma once
 
 #include <exception>
-#include <stdexcept>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 

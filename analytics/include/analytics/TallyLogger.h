@@ -66,7 +66,9 @@ public:
 
 // Report with the caller's file and function; the message expression is evaluated only when
 // its level is enabled.
-#define TALLY_LOG_DEBUG(...) ::tally::TallyLogger::debug([&]() -> std::string { return __VA_ARGS__; }, __FILE__, __func__)
+#define TALLY_LOG_DEBUG(...)                                                                                           \
+    ::tally::TallyLogger::debug([&]() -> std::string { return __VA_ARGS__; }, __FILE__, __func__)
 #define TALLY_LOG_INFO(...) ::tally::TallyLogger::info([&]() -> std::string { return __VA_ARGS__; }, __FILE__, __func__)
 #define TALLY_LOG_WARN(...) ::tally::TallyLogger::warn([&]() -> std::string { return __VA_ARGS__; }, __FILE__, __func__)
-#define TALLY_LOG_ERROR(...) ::tally::TallyLogger::error([&]() -> std::string { return __VA_ARGS__; }, __FILE__, __func__)
+#define TALLY_LOG_ERROR(...)                                                                                           \
+    ::tally::TallyLogger::error([&]() -> std::string { return __VA_ARGS__; }, __FILE__, __func__)

@@ -33,7 +33,8 @@ class NSNumber {
 public:
     using Storage = std::variant<std::int64_t, std::uint64_t, double, bool>;
 
-    template <std::same_as<bool> B> explicit NSNumber(B value)
+    template <std::same_as<bool> B>
+    explicit NSNumber(B value)
         : number(value)
     {
     }
@@ -100,7 +101,23 @@ private:
 /// `float`, `bool`, dates, lists and dictionaries.
 class TallyType {
 public:
-    enum class Kind { Optional, String, NSString, NSNumber, Int, UInt, Double, Float, Bool, Date, URL, NSNull, Array, NSArray, Dictionary };
+    enum class Kind {
+        Optional,
+        String,
+        NSString,
+        NSNumber,
+        Int,
+        UInt,
+        Double,
+        Float,
+        Bool,
+        Date,
+        URL,
+        NSNull,
+        Array,
+        NSArray,
+        Dictionary
+    };
     using Value = std::variant<TallyOptional, std::string, NSString, NSNumber, std::int64_t, std::uint64_t, double,
                                float, bool, foundation::Date, URL, NSNull, TallyArray, NSArray, Properties>;
 
@@ -133,8 +150,7 @@ public:
     }
     template <std::integral I>
     requires(!std::same_as<I, bool> && !std::same_as<I, char> && !std::same_as<I, char8_t> &&
-             !std::same_as<I, char16_t> && !std::same_as<I, char32_t> && !std::same_as<I, wchar_t>)
-        TallyType(I v)
+             !std::same_as<I, char16_t> && !std::same_as<I, char32_t> && !std::same_as<I, wchar_t>) TallyType(I v)
     {
         if constexpr (std::is_signed_v<I>) {
             value = static_cast<std::int64_t>(v);
