@@ -1,0 +1,523 @@
+#include "analytics/TallyPersistence.h"
+
+#include "analytics/JSONHandler.h"
+#include "analytics/KeyedArchive.h"
+#include "analytics/TallyLogger.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/UserDefaults.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace tally {
+
+namespace fs = std::filesystem;
+using foundation::PlistValue;
+using foundation::UserDefaults;
+
+namespace {
+
+// Not one of the nine settings: which legacy files were imported but could not be deleted.
+constexpr const char* kImportedLegacyFiles = "ImportedLegacyFiles";
+
+std::string keyFor(const std::string& instanceName, const char* keyName)
+{
+    return std::string(TallyUserDefaultsKeys::prefix) + "-" + instanceName + "-" + keyName;
+}
+
+std::optional<UserDefaults> suite() { return UserDefaults::suite(TallyUserDefaultsKeys::suiteName); }
+
+void setOptionalString(UserDefaults& defaults, const std::string& key, const std::optional<std::string>& value)
+{
+    if (value) {
+        defaults.set(key, PlistValue(*value));
+    } else {
+        defaults.removeObject(key);
+    }
+}
+
+void saveArchived(const Properties& dictionary, const std::string& instanceName, const char* keyName,
+                  const char* failure)
+{
+    auto defaults = suite();
+    if (!defaults) {
+        return;
+    }
+    const auto archived = KeyedArchive::archive(TallyType(dictionary));
+    if (!archived) {
+        TALLY_LOG_WARN(failure);
+        return;
+    }
+    defaults->set(keyFor(instanceName, keyName), PlistValue(foundation::PlistData(archived->begin(), archived->end())));
+}
+
+Properties loadArchived(const std::string& instanceName, const char* keyName, const char* failure)
+{
+    auto defaults = suite();
+    if (!defaults) {
+        return {};
+    }
+    const auto stored = defaults->object(keyFor(instanceName, keyName));
+    const auto* data = stored ? stored->get<foundation::PlistData>() : nullptr;
+    if (!data) {
+        return {};
+    }
+    const auto decoded = KeyedArchive::unarchive(std::string(data->begin(), data->end()));
+    if (decoded.failed) {
+        TALLY_LOG_WARN(failure);
+        return {};
+    }
+    if (!decoded.root || !decoded.root->is<Properties>()) {
+        return {};
+    }
+    return *decoded.root->get<Properties>();
+}
+
+std::optional<bool> booleanOf(const TallyType& value)
+{
+    if (const auto* b = value.get<bool>()) {
+        return *b;
+    }
+    if (const auto* number = value.get<NSNumber>()) {
+        return number->exactBool();
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> textOf(const Properties& dictionary, const char* key)
+{
+    const auto it = dictionary.find(key);
+    if (it == dictionary.end()) {
+        return std::nullopt;
+    }
+    if (const auto* s = it->second.get<std::string>()) {
+        return *s;
+    }
+    if (const auto* s = it->second.get<NSString>()) {
+        return s->value;
+    }
+    return std::nullopt;
+}
+
+std::optional<EntityBatch> recordsOf(const TallyType& value)
+{
+    const TallyArray* list = value.get<TallyArray>();
+    if (!list) {
+        if (const auto* other = value.get<NSArray>()) {
+            list = &other->elements;
+        }
+    }
+    if (!list) {
+        return std::nullopt;
+    }
+    EntityBatch records;
+    for (const auto& element : *list) {
+        const auto* record = element.get<Properties>();
+        if (!record) {
+            return std::nullopt;
+        }
+        records.push_back(*record);
+    }
+    return records;
+}
+
+} // namespace
+
+std::string rawValue(LegacyArchiveType type)
+{
+    switch (type) {
+    case LegacyArchiveType::events:
+        return "events";
+    case LegacyArchiveType::people:
+        return "people";
+    case LegacyArchiveType::groups:
+        return "groups";
+    case LegacyArchiveType::properties:
+        return "properties";
+    case LegacyArchiveType::optOutStatus:
+        return "optOutStatus";
+    }
+    return "events";
+}
+
+TallyPersistence::TallyPersistence(std::string instanceName)
+    : name(std::move(instanceName))
+    , store(std::make_unique<TLDB>(name))
+{
+}
+
+TallyPersistence::~TallyPersistence() { closeDB(); }
+
+void TallyPersistence::closeDB() { store->close(); }
+
+void TallyPersistence::saveEntity(const EntityRecord& entity, PersistenceType type, bool flag)
+{
+    const auto data = JSONHandler::serializeJSONObject(TallyType(entity));
+    if (!data) {
+        return;
+    }
+    store->insertRow(type, *data, flag);
+}
+
+void TallyPersistence::saveEntities(const EntityBatch& entities, PersistenceType type, bool flag)
+{
+    for (const auto& entity : entities) {
+        saveEntity(entity, type, flag);
+    }
+}
+
+EntityBatch TallyPersistence::loadEntitiesInBatch(PersistenceType type, std::int64_t batchSize, bool flag,
+                                                  bool excludeAutomaticEvents)
+{
+    EntityBatch entities = store->readRows(type, batchSize, flag);
+    if (excludeAutomaticEvents && type == PersistenceType::events) {
+        // A record without a text "event" is no automatic event, so it stays in the batch.
+        std::erase_if(entities, [](const EntityRecord& entity) {
+            const auto event = textOf(entity, "event");
+            return event && event->rfind("$ae_", 0) == 0;
+        });
+    }
+    if (type == PersistenceType::people) {
+        const std::string distinctId = loadIdentity(name).distinctID;
+        for (auto& entity : entities) {
+            entity = entityWithDistinctId(entity, distinctId);
+        }
+    }
+    return entities;
+}
+
+EntityRecord TallyPersistence::entityWithDistinctId(const EntityRecord& entity, const std::string& distinctId)
+{
+    EntityRecord copy = entity;
+    copy["$distinct_id"] = TallyType(distinctId);
+    return copy;
+}
+
+void TallyPersistence::removeEntitiesInBatch(PersistenceType type, const std::vector<std::int32_t>& ids)
+{
+    store->deleteRows(type, ids, false);
+}
+
+void TallyPersistence::identifyPeople(const std::string&) { store->updateRowsFlag(PersistenceType::people, false); }
+
+void TallyPersistence::resetEntities()
+{
+    for (auto type : allPersistenceTypes) {
+        store->deleteRows(type, {}, true);
+    }
+}
+
+TallyIdentity TallyPersistence::loadIdentity(const std::string& instanceName)
+{
+    auto defaults = suite();
+    if (!defaults) {
+        return TallyIdentity{};
+    }
+    TallyIdentity identity;
+    identity.distinctID = defaults->stringForKey(keyFor(instanceName, TallyUserDefaultsKeys::distinctID)).value_or("");
+    identity.peopleDistinctID = defaults->stringForKey(keyFor(instanceName, TallyUserDefaultsKeys::peopleDistinctID));
+    identity.anonymousId = defaults->stringForKey(keyFor(instanceName, TallyUserDefaultsKeys::anonymousId));
+    identity.userId = defaults->stringForKey(keyFor(instanceName, TallyUserDefaultsKeys::userID));
+    identity.alias = defaults->stringForKey(keyFor(instanceName, TallyUserDefaultsKeys::alias));
+    identity.hadPersistedDistinctId =
+        defaults->boolForKey(keyFor(instanceName, TallyUserDefaultsKeys::hadPersistedDistinctId));
+    return identity;
+}
+
+void TallyPersistence::saveIdentity(const TallyIdentity& identity, const std::string& instanceName)
+{
+    auto defaults = suite();
+    if (!defaults) {
+        return;
+    }
+    defaults->set(keyFor(instanceName, TallyUserDefaultsKeys::distinctID), PlistValue(identity.distinctID));
+    setOptionalString(*defaults, keyFor(instanceName, TallyUserDefaultsKeys::peopleDistinctID),
+                      identity.peopleDistinctID);
+    setOptionalString(*defaults, keyFor(instanceName, TallyUserDefaultsKeys::anonymousId), identity.anonymousId);
+    setOptionalString(*defaults, keyFor(instanceName, TallyUserDefaultsKeys::userID), identity.userId);
+    setOptionalString(*defaults, keyFor(instanceName, TallyUserDefaultsKeys::alias), identity.alias);
+    const std::string hadKey = keyFor(instanceName, TallyUserDefaultsKeys::hadPersistedDistinctId);
+    if (identity.hadPersistedDistinctId) {
+        defaults->set(hadKey, PlistValue(*identity.hadPersistedDistinctId));
+    } else {
+        defaults->removeObject(hadKey);
+    }
+}
+
+void TallyPersistence::saveOptOutStatusFlag(bool value, const std::string& instanceName)
+{
+    if (auto defaults = suite()) {
+        defaults->set(keyFor(instanceName, TallyUserDefaultsKeys::optOutStatus), PlistValue(value));
+    }
+}
+
+std::optional<bool> TallyPersistence::loadOptOutStatusFlag(const std::string& instanceName)
+{
+    auto defaults = suite();
+    if (!defaults) {
+        return std::nullopt;
+    }
+    const auto value = defaults->object(keyFor(instanceName, TallyUserDefaultsKeys::optOutStatus));
+    if (!value) {
+        return std::nullopt;
+    }
+    if (const bool* b = value->get<bool>()) {
+        return *b;
+    }
+    if (const std::int64_t* i = value->get<std::int64_t>(); i && (*i == 0 || *i == 1)) {
+        return *i == 1;
+    }
+    if (const double* d = value->get<double>(); d && (*d == 0.0 || *d == 1.0)) {
+        return *d == 1.0;
+    }
+    return std::nullopt;
+}
+
+void TallyPersistence::saveTimedEvents(const Properties& timedEvents, const std::string& instanceName)
+{
+    saveArchived(timedEvents, instanceName, TallyUserDefaultsKeys::timedEvents, "Failed to archive timed events");
+}
+
+Properties TallyPersistence::loadTimedEvents(const std::string& instanceName)
+{
+    return loadArchived(instanceName, TallyUserDefaultsKeys::timedEvents, "Failed to unarchive timed events");
+}
+
+void TallyPersistence::saveSuperProperties(const Properties& superProperties, const std::string& instanceName)
+{
+    saveArchived(superProperties, instanceName, TallyUserDefaultsKeys::superProperties,
+                 "Failed to archive super properties");
+}
+
+Properties TallyPersistence::loadSuperProperties(const std::string& instanceName)
+{
+    return loadArchived(instanceName, TallyUserDefaultsKeys::superProperties, "Failed to unarchive super properties");
+}
+
+void TallyPersistence::deleteTLUserDefaultsData(const std::string& instanceName)
+{
+    auto defaults = suite();
+    if (!defaults) {
+        return;
+    }
+    for (const char* key :
+         {TallyUserDefaultsKeys::distinctID, TallyUserDefaultsKeys::peopleDistinctID, TallyUserDefaultsKeys::anonymousId,
+          TallyUserDefaultsKeys::userID, TallyUserDefaultsKeys::alias, TallyUserDefaultsKeys::hadPersistedDistinctId,
+          TallyUserDefaultsKeys::optOutStatus, TallyUserDefaultsKeys::timedEvents,
+          TallyUserDefaultsKeys::superProperties}) {
+        defaults->removeObject(keyFor(instanceName, key));
+    }
+}
+
+// ---- legacy archive migration ----
+
+constexpr LegacyArchiveType kLegacyKinds[] = {LegacyArchiveType::events, LegacyArchiveType::people,
+                                              LegacyArchiveType::groups, LegacyArchiveType::properties,
+                                              LegacyArchiveType::optOutStatus};
+
+void TallyPersistence::migrate()
+{
+    if (!needMigration()) {
+        return;
+    }
+    importedNow.clear();
+    const LegacySnapshot snapshot = unarchiveFromLegacy();
+    // Everything is stored before any legacy file is deleted: a crash in between imports again
+    // rather than losing the records.
+    saveEntities(snapshot.eventsQueue, PersistenceType::events, false);
+    saveEntities(snapshot.peopleUnidentifiedQueue, PersistenceType::people, PersistenceConstant::unIdentifiedFlag);
+    saveEntities(snapshot.peopleQueue, PersistenceType::people, false);
+    saveEntities(snapshot.groupsQueue, PersistenceType::groups, false);
+    saveSuperProperties(snapshot.superProperties, name);
+    saveTimedEvents(snapshot.timedEvents, name);
+    saveIdentity(TallyIdentity{snapshot.distinctId, snapshot.peopleDistinctId, snapshot.anonymousId, snapshot.userId,
+                               snapshot.alias, snapshot.hadPersistedDistinctId},
+                 name);
+    if (snapshot.optOutStatus) {
+        saveOptOutStatusFlag(*snapshot.optOutStatus, name);
+    }
+    // Remember what was imported, so that a file which cannot be deleted is not imported again.
+    if (auto defaults = suite(); defaults && !importedNow.empty()) {
+        const std::string key = keyFor(name, kImportedLegacyFiles);
+        foundation::PlistDictionary imported;
+        if (auto stored = defaults->object(key); stored && stored->is<foundation::PlistDictionary>()) {
+            imported = *stored->get<foundation::PlistDictionary>();
+        }
+        for (const auto& [type, print] : importedNow) {
+            imported[rawValue(type)] = PlistValue(print);
+        }
+        defaults->set(key, PlistValue(std::move(imported)));
+    }
+    for (auto type : kLegacyKinds) {
+        if (const auto path = filePathWithType(type)) {
+            removeArchivedFile(*path);
+        }
+    }
+}
+
+bool TallyPersistence::needMigration() const
+{
+    for (auto type : kLegacyKinds) {
+        if (fileExists(type) && !alreadyImported(type)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TallyPersistence::fileExists(LegacyArchiveType type) const
+{
+    const auto path = filePathWithType(type);
+    std::error_code error;
+    return path && fs::exists(fs::symlink_status(*path, error));
+}
+
+std::optional<fs::path> TallyPersistence::filePathWithType(LegacyArchiveType type) const
+{
+    return foundation::cachesFolder() / ("tally-" + name + "-" + rawValue(type));
+}
+
+std::optional<std::string> TallyPersistence::fingerprint(LegacyArchiveType type) const
+{
+    const auto path = filePathWithType(type);
+    struct stat info {};
+    if (!path || ::stat(path->c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) +
+           ":" + std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
+}
+
+bool TallyPersistence::alreadyImported(LegacyArchiveType type) const
+{
+    const auto print = fingerprint(type);
+    auto defaults = suite();
+    if (!print || !defaults) {
+        return false;
+    }
+    const auto stored = defaults->object(keyFor(name, kImportedLegacyFiles));
+    const auto* imported = stored ? stored->get<foundation::PlistDictionary>() : nullptr;
+    if (!imported) {
+        return false;
+    }
+    const auto it = imported->find(rawValue(type));
+    return it != imported->end() && it->second == PlistValue(*print);
+}
+
+LegacySnapshot TallyPersistence::unarchiveFromLegacy()
+{
+    LegacySnapshot snapshot;
+    snapshot.eventsQueue = unarchiveEvents();
+    snapshot.peopleQueue = unarchivePeople();
+    snapshot.groupsQueue = unarchiveGroups();
+    snapshot.optOutStatus = unarchiveOptOutStatus();
+    unarchiveProperties(snapshot);
+    return snapshot;
+}
+
+EntityBatch TallyPersistence::unarchiveRecords(LegacyArchiveType type)
+{
+    const auto value = unarchiveWithType(type);
+    if (!value) {
+        return {};
+    }
+    return recordsOf(*value).value_or(EntityBatch{});
+}
+
+EntityBatch TallyPersistence::unarchiveEvents() { return unarchiveRecords(LegacyArchiveType::events); }
+
+EntityBatch TallyPersistence::unarchivePeople() { return unarchiveRecords(LegacyArchiveType::people); }
+
+EntityBatch TallyPersistence::unarchiveGroups() { return unarchiveRecords(LegacyArchiveType::groups); }
+
+std::optional<bool> TallyPersistence::unarchiveOptOutStatus()
+{
+    const auto value = unarchiveWithType(LegacyArchiveType::optOutStatus);
+    return value ? booleanOf(*value) : std::nullopt;
+}
+
+void TallyPersistence::unarchiveProperties(LegacySnapshot& snapshot)
+{
+    const auto value = unarchiveWithType(LegacyArchiveType::properties);
+    const auto* properties = value ? value->get<Properties>() : nullptr;
+    if (!properties) {
+        return;
+    }
+    auto dictionaryOf = [&](const char* key) {
+        const auto it = properties->find(key);
+        const auto* dictionary = it == properties->end() ? nullptr : it->second.get<Properties>();
+        return dictionary ? *dictionary : Properties{};
+    };
+    snapshot.superProperties = dictionaryOf("superProperties");
+    snapshot.timedEvents = dictionaryOf("timedEvents");
+    snapshot.distinctId = textOf(*properties, "distinctId").value_or("");
+    snapshot.anonymousId = textOf(*properties, "anonymousId");
+    snapshot.userId = textOf(*properties, "userId");
+    snapshot.alias = textOf(*properties, "alias");
+    if (const auto it = properties->find("hadPersistedDistinctId"); it != properties->end()) {
+        const auto* number = it->second.get<NSNumber>();
+        if (number && number->isBoolean()) {
+            snapshot.hadPersistedDistinctId = std::get<bool>(number->storage());
+        }
+    }
+    snapshot.peopleDistinctId = textOf(*properties, "peopleDistinctId");
+    if (const auto it = properties->find("peopleUnidentifiedQueue"); it != properties->end()) {
+        snapshot.peopleUnidentifiedQueue = recordsOf(it->second).value_or(EntityBatch{});
+    }
+}
+
+std::optional<TallyType> TallyPersistence::unarchiveWithType(LegacyArchiveType type)
+{
+    const auto path = filePathWithType(type);
+    if (!path) {
+        TALLY_LOG_INFO("bad file path, cant fetch file");
+        return std::nullopt;
+    }
+    if (alreadyImported(type)) {
+        return std::nullopt;
+    }
+    const auto print = fingerprint(type);
+    auto value = unarchiveWithFilePath(*path);
+    if (!value) {
+        TALLY_LOG_INFO("can't unarchive file");
+        return std::nullopt;
+    }
+    if (print) {
+        importedNow.emplace_back(type, *print);
+    }
+    return value;
+}
+
+std::optional<TallyType> TallyPersistence::unarchiveWithFilePath(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::optional<TallyType> value;
+    if (in) {
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.bad()) {
+            auto decoded = KeyedArchive::unarchive(bytes);
+            if (!decoded.failed) {
+                value = std::move(decoded.root);
+            }
+        }
+    }
+    if (!value) {
+        TALLY_LOG_INFO("Unable to read file at path: " + path.string());
+        removeArchivedFile(path);
+    }
+    return value;
+}
+
+void TallyPersistence::removeArchivedFile(const fs::path& path)
+{
+    std::error_code error;
+    if (!fs::remove(path, error) || error) {
+        const std::string why =
+            error ? error.message() : std::make_error_code(std::errc::no_such_file_or_directory).message();
+        TALLY_LOG_INFO("Unable to remove file at path: " + path.string() + ", error: " + why);
+    }
+}
+
+} // namespace tally
