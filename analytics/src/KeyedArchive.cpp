@@ -176,13 +176,17 @@ enum class ClassKind { Dictionary, Array, Set, String, Date, URL, Null };
 
 std::optional<ClassKind> allowedClass(const std::string& name)
 {
-    static const std::map<std::string, ClassKind> allowed = {
-        {"NSDictionary", ClassKind::Dictionary}, {"NSMutableDictionary", ClassKind::Dictionary},
-        {"NSArray", ClassKind::Array},           {"NSMutableArray", ClassKind::Array},
-        {"NSSet", ClassKind::Set},               {"NSMutableSet", ClassKind::Set},
-        {"NSString", ClassKind::String},         {"NSMutableString", ClassKind::String},
-        {"NSDate", ClassKind::Date},             {"NSURL", ClassKind::URL},
-        {"NSNull", ClassKind::Null}};
+    static const std::map<std::string, ClassKind> allowed = {{"NSDictionary", ClassKind::Dictionary},
+                                                             {"NSMutableDictionary", ClassKind::Dictionary},
+                                                             {"NSArray", ClassKind::Array},
+                                                             {"NSMutableArray", ClassKind::Array},
+                                                             {"NSSet", ClassKind::Set},
+                                                             {"NSMutableSet", ClassKind::Set},
+                                                             {"NSString", ClassKind::String},
+                                                             {"NSMutableString", ClassKind::String},
+                                                             {"NSDate", ClassKind::Date},
+                                                             {"NSURL", ClassKind::URL},
+                                                             {"NSNull", ClassKind::Null}};
     const auto it = allowed.find(name);
     return it == allowed.end() ? std::nullopt : std::optional<ClassKind>(it->second);
 }

@@ -135,10 +135,7 @@ TLDB::TLDB(const std::string& token)
 
 TLDB::~TLDB() { close(); }
 
-std::optional<fs::path> TLDB::pathToDb() const
-{
-    return foundation::cachesFolder() / (token + "_" + kDbFileName);
-}
+std::optional<fs::path> TLDB::pathToDb() const { return foundation::cachesFolder() / (token + "_" + kDbFileName); }
 
 std::string TLDB::tableNameFor(PersistenceType type) const { return "tally_" + token + "_" + rawValue(type); }
 
@@ -167,8 +164,7 @@ void TLDB::open()
     std::error_code error;
     fs::create_directories(path->parent_path(), error);
     restrictToOwner(*path);
-    const int result =
-        sqlite3_open_v2(path->c_str(), &connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int result = sqlite3_open_v2(path->c_str(), &connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (result != SQLITE_OK) {
         if (connection) {
             logSqlError("Error opening or creating database at path: " + path->string());
@@ -182,8 +178,7 @@ void TLDB::open()
     TALLY_LOG_INFO("Successfully opened connection to database at path: " + path->string());
     {
         Statement statement;
-        if (sqlite3_prepare_v2(connection, "PRAGMA journal_mode=WAL;", -1, &statement.handle, nullptr) ==
-            SQLITE_OK) {
+        if (sqlite3_prepare_v2(connection, "PRAGMA journal_mode=WAL;", -1, &statement.handle, nullptr) == SQLITE_OK) {
             if (sqlite3_step(statement.handle) == SQLITE_ROW) {
                 const auto* mode = sqlite3_column_text(statement.handle, 0);
                 const std::string text = mode ? reinterpret_cast<const char*>(mode) : "";

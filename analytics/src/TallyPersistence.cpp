@@ -303,10 +303,10 @@ void TallyPersistence::deleteTLUserDefaultsData(const std::string& instanceName)
         return;
     }
     for (const char* key :
-         {TallyUserDefaultsKeys::distinctID, TallyUserDefaultsKeys::peopleDistinctID, TallyUserDefaultsKeys::anonymousId,
-          TallyUserDefaultsKeys::userID, TallyUserDefaultsKeys::alias, TallyUserDefaultsKeys::hadPersistedDistinctId,
-          TallyUserDefaultsKeys::optOutStatus, TallyUserDefaultsKeys::timedEvents,
-          TallyUserDefaultsKeys::superProperties}) {
+         {TallyUserDefaultsKeys::distinctID, TallyUserDefaultsKeys::peopleDistinctID,
+          TallyUserDefaultsKeys::anonymousId, TallyUserDefaultsKeys::userID, TallyUserDefaultsKeys::alias,
+          TallyUserDefaultsKeys::hadPersistedDistinctId, TallyUserDefaultsKeys::optOutStatus,
+          TallyUserDefaultsKeys::timedEvents, TallyUserDefaultsKeys::superProperties}) {
         defaults->removeObject(keyFor(instanceName, key));
     }
 }
@@ -386,8 +386,8 @@ std::optional<std::string> TallyPersistence::fingerprint(LegacyArchiveType type)
     if (!path || ::stat(path->c_str(), &info) != 0) {
         return std::nullopt;
     }
-    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) +
-           ":" + std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) + ":" +
+           std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
 }
 
 bool TallyPersistence::alreadyImported(LegacyArchiveType type) const
