@@ -1,5 +1,7 @@
 #include "app/ThwackoApp.h"
 
+#include "app/AnalyticsSetup.h"
+
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/qt/QtMainQueue.h"
 
@@ -104,6 +106,7 @@ int ThwackoApp::main(int argc, char** argv)
     QApplication::setApplicationDisplayName("Bonkly");
     platform::ScopedQtMainQueue mainQueue(&app);
     quitOnTerminationSignals(app);
+    AnalyticsSetup analytics(app); // ends before the main queue is unbound
 
     ThwackoApp application;
     QApplication::setQuitOnLastWindowClosed(

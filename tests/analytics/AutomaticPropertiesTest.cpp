@@ -55,7 +55,7 @@ TEST(AutomaticProperties, WithoutAScreenTheScreenKeysAreAbsent)
 struct InfoCase {
     const char* name;
     std::optional<foundation::PlistDictionary> info;
-    TallyType buildNumber;          // "$app_build_number" in events
+    TallyType buildNumber;                  // "$app_build_number" in events
     std::optional<TallyType> iosAppVersion; // "$ios_app_version" in people updates; nullopt: absent
 };
 
@@ -79,7 +79,8 @@ TEST_P(InfoDictionary, GivesTheVersionKeys)
 
 INSTANTIATE_TEST_SUITE_P(
     All, InfoDictionary,
-    ::testing::Values(InfoCase{"StringEntry", foundation::PlistDictionary{{"CFBundleVersion", "7"}}, "7", TallyType("7")},
+    ::testing::Values(InfoCase{"StringEntry", foundation::PlistDictionary{{"CFBundleVersion", "7"}}, "7",
+                               TallyType("7")},
                       InfoCase{"NumberEntry", foundation::PlistDictionary{{"CFBundleVersion", 7}}, "Unknown",
                                TallyType(std::int64_t{7})},
                       InfoCase{"MissingEntry", foundation::PlistDictionary{}, "Unknown", std::nullopt},
@@ -90,9 +91,9 @@ TEST(AutomaticProperties, PeoplePropertiesHoldTheirFacts)
 {
     FakeSystemFacts facts;
     const Properties p = AutomaticProperties::computePeopleProperties(facts);
-    const Properties expected{{"$ios_app_version", "7"},          {"$ios_app_release", "1.2"},
-                              {"$ios_device_model", "x86_64"},    {"$ios_version", "12 (Linux 6.1.0)"},
-                              {"$ios_lib_version", "1.0.0"},      {"$cpp_lib_version", "1.0.0"}};
+    const Properties expected{{"$ios_app_version", "7"},       {"$ios_app_release", "1.2"},
+                              {"$ios_device_model", "x86_64"}, {"$ios_version", "12 (Linux 6.1.0)"},
+                              {"$ios_lib_version", "1.0.0"},   {"$cpp_lib_version", "1.0.0"}};
     EXPECT_TRUE(equal(p, expected)) << TallyType(p).description();
 }
 
