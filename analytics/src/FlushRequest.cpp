@@ -234,20 +234,20 @@ bool FlushRequest::sendRequest(const std::string& requestData, FlushType type, b
         base, resource,
         [shared = state, outcome, path](const Reason& reason, const std::optional<std::string>&,
                                         const std::optional<HTTPResponse>& response) {
-            shared->updateRetryDelay(response, true);
-            TALLY_LOG_WARN("API request to " + path + " has failed with reason " + reason.description());
-            outcome->delivered = false;
-            outcome->done.signal();
+        shared->updateRetryDelay(response, true);
+        TALLY_LOG_WARN("API request to " + path + " has failed with reason " + reason.description());
+        outcome->delivered = false;
+        outcome->done.signal();
         },
         [shared = state, outcome, base](const std::int64_t& result, const std::optional<HTTPResponse>& response) {
-            shared->updateRetryDelay(response, false);
-            if (result == 0) {
-                TALLY_LOG_INFO(base + " api rejected some items");
-            }
-            outcome->delivered = true;
-            outcome->done.signal();
-        },
-        requestTimeout.load());
+        shared->updateRetryDelay(response, false);
+        if (result == 0) {
+            TALLY_LOG_INFO(base + " api rejected some items");
+        }
+        outcome->delivered = true;
+        outcome->done.signal();
+    },
+               requestTimeout.load());
     if (!started) {
         // Waiting could not bring an answer: no request was made.
         TALLY_LOG_WARN("API request to " + path + " was not sent: the base address " + base + " is not a valid URL");

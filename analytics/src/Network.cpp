@@ -52,8 +52,8 @@ void ensureCurl()
 // The shared client's queue: requests block one of its threads each; callbacks run there too.
 foundation::DispatchQueue& callbackQueue()
 {
-    static auto* queue =
-        new foundation::DispatchQueue(std::string(tallyLabelPrefix) + ".network", foundation::DispatchQueue::Kind::Concurrent);
+    static auto* queue = new foundation::DispatchQueue(std::string(tallyLabelPrefix) + ".network",
+                                                       foundation::DispatchQueue::Kind::Concurrent);
     return *queue;
 }
 

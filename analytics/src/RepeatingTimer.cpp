@@ -28,8 +28,8 @@ void RepeatingTimer::invalidate()
 
 void RepeatingTimer::run()
 {
-    const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(seconds));
+    const auto period =
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
     auto next = std::chrono::steady_clock::now() + period;
     std::unique_lock lock(mutex);
     for (;;) {

@@ -86,7 +86,8 @@ public:
 
 private:
     void flushSelector();
-    void flushQueueInBatches(const EntityBatch& queue, FlushType type, const std::map<std::string, std::string>& headers,
+    void flushQueueInBatches(const EntityBatch& queue, FlushType type,
+                             const std::map<std::string, std::string>& headers,
                              const std::vector<URLQueryItem>& queryItems);
 
     std::shared_ptr<RepeatingTimer> timer; // main queue only

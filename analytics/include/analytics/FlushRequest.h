@@ -32,8 +32,8 @@ public:
     /// waits for the answer up to the response wait. True when the server took it (200 with a
     /// text body). A base address that does not parse fails at once.
     bool sendRequest(const std::string& requestData, FlushType type, bool useIP,
-                     const std::map<std::string, std::string>& headers, const std::vector<URLQueryItem>& queryItems = {},
-                     bool useGzipCompression = false);
+                     const std::map<std::string, std::string>& headers,
+                     const std::vector<URLQueryItem>& queryItems = {}, bool useGzipCompression = false);
 
     /// True while the current time is before `networkRequestsAllowedAfterTime()`.
     bool requestNotAllowed() const;

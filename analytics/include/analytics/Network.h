@@ -91,18 +91,18 @@ public:
                     [parse, failure = std::move(failure), success = std::move(success)](
                         const std::optional<std::string>& body, const std::optional<HTTPResponse>& response,
                         const std::optional<std::string>& error) {
-                        if (!response) {
-                            failure(error ? Reason{Reason::Kind::other, 0, *error} : Reason{}, body, response);
-                        } else if (response->statusCode != 200) {
-                            failure(Reason{Reason::Kind::notOKStatusCode, response->statusCode, {}}, body, response);
-                        } else if (!body) {
-                            failure(Reason{}, body, response);
-                        } else if (auto parsed = parse ? parse(*body) : std::nullopt) {
-                            success(*parsed, response);
-                        } else {
-                            failure(Reason{Reason::Kind::parseError, 0, {}}, body, response);
-                        }
-                    });
+            if (!response) {
+                failure(error ? Reason{Reason::Kind::other, 0, *error} : Reason{}, body, response);
+            } else if (response->statusCode != 200) {
+                failure(Reason{Reason::Kind::notOKStatusCode, response->statusCode, {}}, body, response);
+            } else if (!body) {
+                failure(Reason{}, body, response);
+            } else if (auto parsed = parse ? parse(*body) : std::nullopt) {
+                success(*parsed, response);
+            } else {
+                failure(Reason{Reason::Kind::parseError, 0, {}}, body, response);
+            }
+        });
     }
 
     template <typename T>
@@ -111,14 +111,14 @@ public:
                                      std::map<std::string, std::string> headers,
                                      std::function<std::optional<T>(const std::string&)> parse)
     {
-        return Resource<T>{std::move(path),    method, std::move(requestBody), std::move(queryItems),
+        return Resource<T>{std::move(path),    method,          std::move(requestBody), std::move(queryItems),
                            std::move(headers), std::move(parse)};
     }
 
 private:
-    using Completion = std::function<void(const std::optional<std::string>& body,
-                                          const std::optional<HTTPResponse>& response,
-                                          const std::optional<std::string>& error)>;
+    using Completion =
+        std::function<void(const std::optional<std::string>& body, const std::optional<HTTPResponse>& response,
+                           const std::optional<std::string>& error)>;
     static bool send(const std::string& base, const std::string& path, RequestMethod method,
                      const std::optional<std::string>& body, const std::optional<std::vector<URLQueryItem>>& queryItems,
                      const std::map<std::string, std::string>& headers, std::chrono::milliseconds timeout,
