@@ -1,5 +1,5 @@
-#include "AnalyticsTestSupport.h"
 #include "analytics/JSONHandler.h"
+#include "AnalyticsTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -34,25 +34,26 @@ TEST_P(Conversion, WritesTheRecordsJSON)
 
 INSTANTIATE_TEST_SUITE_P(
     Values, Conversion,
-    testing::Values(ConversionCase{"BooleanStaysBoolean", true, R"({"v":true})"},
-                    ConversionCase{"IntegerOneStaysNumber", 1, R"({"v":1})"},
-                    ConversionCase{"NaNBecomesText", kNaN, R"({"v":"nan"})"},
-                    ConversionCase{"InfinityBecomesText", kInf, R"({"v":"inf"})"},
-                    ConversionCase{"MinusInfinityBecomesText", -kInf, R"({"v":"-inf"})"},
-                    ConversionCase{"NumberObjectNaN", NSNumber(kNaN), R"({"v":"nan"})"},
-                    ConversionCase{"FloatKeepsItsShortestForm", 0.1f, R"({"v":0.1})"},
-                    ConversionCase{"AbsentInListIsDropped", TallyArray{1, TallyOptional(), 2}, R"({"v":[1,2]})"},
-                    ConversionCase{"AbsentInDictionaryIsNull", Properties{{"a", TallyOptional()}}, R"({"v":{"a":null}})"},
-                    ConversionCase{"NestedAbsentInOptional", TallyOptional(TallyArray{TallyOptional()}), R"({"v":[]})"},
-                    ConversionCase{"AbsentValueIsNull", TallyOptional(), R"({"v":null})"},
-                    ConversionCase{"NullStaysNull", NSNull{}, R"({"v":null})"},
-                    ConversionCase{"DateInUTCWithMilliseconds", foundation::Date(1700000000.1239),
-                                   R"({"v":"2023-11-14T22:13:20.123Z"})"},
-                    ConversionCase{"DateMillisecondIsCutNotRounded", foundation::Date(0.9999),
-                                   R"({"v":"1970-01-01T00:00:00.999Z"})"},
-                    ConversionCase{"DateBefore1970", foundation::Date(-0.5), R"({"v":"1969-12-31T23:59:59.500Z"})"},
-                    ConversionCase{"URLBecomesText", URL{"https://example.com/a?b=1"}, R"({"v":"https://example.com/a?b=1"})"},
-                    ConversionCase{"PlatformTextAndList", NSArray{{NSString{"x"}}}, R"({"v":["x"]})"}),
+    testing::Values(
+        ConversionCase{"BooleanStaysBoolean", true, R"({"v":true})"},
+        ConversionCase{"IntegerOneStaysNumber", 1, R"({"v":1})"},
+        ConversionCase{"NaNBecomesText", kNaN, R"({"v":"nan"})"},
+        ConversionCase{"InfinityBecomesText", kInf, R"({"v":"inf"})"},
+        ConversionCase{"MinusInfinityBecomesText", -kInf, R"({"v":"-inf"})"},
+        ConversionCase{"NumberObjectNaN", NSNumber(kNaN), R"({"v":"nan"})"},
+        ConversionCase{"FloatKeepsItsShortestForm", 0.1f, R"({"v":0.1})"},
+        ConversionCase{"AbsentInListIsDropped", TallyArray{1, TallyOptional(), 2}, R"({"v":[1,2]})"},
+        ConversionCase{"AbsentInDictionaryIsNull", Properties{{"a", TallyOptional()}}, R"({"v":{"a":null}})"},
+        ConversionCase{"NestedAbsentInOptional", TallyOptional(TallyArray{TallyOptional()}), R"({"v":[]})"},
+        ConversionCase{"AbsentValueIsNull", TallyOptional(), R"({"v":null})"},
+        ConversionCase{"NullStaysNull", NSNull{}, R"({"v":null})"},
+        ConversionCase{"DateInUTCWithMilliseconds", foundation::Date(1700000000.1239),
+                       R"({"v":"2023-11-14T22:13:20.123Z"})"},
+        ConversionCase{"DateMillisecondIsCutNotRounded", foundation::Date(0.9999),
+                       R"({"v":"1970-01-01T00:00:00.999Z"})"},
+        ConversionCase{"DateBefore1970", foundation::Date(-0.5), R"({"v":"1969-12-31T23:59:59.500Z"})"},
+        ConversionCase{"URLBecomesText", URL{"https://example.com/a?b=1"}, R"({"v":"https://example.com/a?b=1"})"},
+        ConversionCase{"PlatformTextAndList", NSArray{{NSString{"x"}}}, R"({"v":["x"]})"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JSONHandler, BooleanSurvivesTheStoreRoundTrip)
@@ -129,8 +130,8 @@ TEST(JSONHandler, DecodesNumbersTextsAndNull)
 TEST(JSONHandler, OutputDoesNotDependOnTheProcessLocale)
 {
     analyticstest::ScratchDir dir;
-    const std::string command = "localedef -i de_DE -f UTF-8 " + (dir.path() / "de_DE.UTF-8").string() +
-                                " >/dev/null 2>&1";
+    const std::string command =
+        "localedef -i de_DE -f UTF-8 " + (dir.path() / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) {
         GTEST_SKIP() << "cannot build a German locale here";
     }
@@ -138,8 +139,7 @@ TEST(JSONHandler, OutputDoesNotDependOnTheProcessLocale)
     const char* previous = std::setlocale(LC_ALL, "de_DE.UTF-8");
     ASSERT_NE(previous, nullptr);
     ASSERT_STREQ(std::localeconv()->decimal_point, ",");
-    const auto bytes =
-        JSONHandler::serializeJSONObject(Properties{{"d", 1.5}, {"t", foundation::Date(1700000000.25)}});
+    const auto bytes = JSONHandler::serializeJSONObject(Properties{{"d", 1.5}, {"t", foundation::Date(1700000000.25)}});
     std::setlocale(LC_ALL, "C");
     ::unsetenv("LOCPATH");
     EXPECT_EQ(bytes, std::optional<std::string>(R"({"d":1.5,"t":"2023-11-14T22:13:20.250Z"})"));

@@ -1,6 +1,6 @@
+#include "analytics/TLDB.h"
 #include "AnalyticsTestSupport.h"
 #include "analytics/JSONHandler.h"
-#include "analytics/TLDB.h"
 #include "analytics/TallyPersistence.h"
 #include "platform/foundation/Paths.h"
 
@@ -57,14 +57,17 @@ std::vector<std::int64_t> numbers(const EntityBatch& rows)
 
 std::string uniqueToken(const char* base)
 {
-    return std::string(base) + std::to_string(::getpid()) + testing::UnitTest::GetInstance()->current_test_info()->name();
+    return std::string(base) + std::to_string(::getpid()) +
+           testing::UnitTest::GetInstance()->current_test_info()->name();
 }
 
 TEST(TLDB, NamesTheFileAndTablesAfterTheTokensLettersMarksAndDigits)
 {
     EXPECT_EQ(TLDB::reducedToken("ab-c d!_9"), "abcd9");
     EXPECT_EQ(TLDB::reducedToken("ключ-1é"), "ключ1é");
-    EXPECT_EQ(TLDB::reducedToken("a\xff" "b"), "ab");
+    EXPECT_EQ(TLDB::reducedToken("a\xff"
+                                 "b"),
+              "ab");
     TLDB first("tok-en " + uniqueToken("names"));
     TLDB second("tok.en" + uniqueToken("names"));
     EXPECT_EQ(first.pathToDb(), second.pathToDb());
@@ -173,8 +176,10 @@ TEST_P(FailedWrite, RecreatesTheFileWithEmptyTablesAndGoesOn)
     sql.replace(sql.find("%T"), 2, db.tableNameFor(PersistenceType::events));
     raw.exec(sql);
     GetParam().write(db);
-    EXPECT_TRUE(log.contains(TallyLogLevel::info, "Deleted database file at path: " + db.pathToDb()->string() + "-wal"));
-    EXPECT_TRUE(log.contains(TallyLogLevel::info, "Deleted database file at path: " + db.pathToDb()->string() + "-shm"));
+    EXPECT_TRUE(
+        log.contains(TallyLogLevel::info, "Deleted database file at path: " + db.pathToDb()->string() + "-wal"));
+    EXPECT_TRUE(
+        log.contains(TallyLogLevel::info, "Deleted database file at path: " + db.pathToDb()->string() + "-shm"));
     EXPECT_TRUE(db.isOpen());
     EXPECT_TRUE(db.readRows(PersistenceType::people, 10).empty());
     db.insertRow(PersistenceType::events, record(3));
@@ -186,15 +191,16 @@ TEST_P(FailedWrite, RecreatesTheFileWithEmptyTablesAndGoesOn)
 
 INSTANTIATE_TEST_SUITE_P(
     Writes, FailedWrite,
-    testing::Values(
-        FailedWriteCase{"InsertStepFails", "CREATE TRIGGER no_insert BEFORE INSERT ON %T BEGIN SELECT RAISE(ABORT, 'no'); END",
-                        [](TLDB& db) { db.insertRow(PersistenceType::events, record(9)); }},
-        FailedWriteCase{"InsertNotPrepared", "DROP TABLE %T",
-                        [](TLDB& db) { db.insertRow(PersistenceType::events, record(9)); }},
-        FailedWriteCase{"DeleteStepFails", "CREATE TRIGGER no_delete BEFORE DELETE ON %T BEGIN SELECT RAISE(ABORT, 'no'); END",
-                        [](TLDB& db) { db.deleteRows(PersistenceType::events, {1}); }},
-        FailedWriteCase{"UpdateNotPrepared", "DROP TABLE %T",
-                        [](TLDB& db) { db.updateRowsFlag(PersistenceType::events, false); }}),
+    testing::Values(FailedWriteCase{"InsertStepFails",
+                                    "CREATE TRIGGER no_insert BEFORE INSERT ON %T BEGIN SELECT RAISE(ABORT, 'no'); END",
+                                    [](TLDB& db) { db.insertRow(PersistenceType::events, record(9)); }},
+                    FailedWriteCase{"InsertNotPrepared", "DROP TABLE %T",
+                                    [](TLDB& db) { db.insertRow(PersistenceType::events, record(9)); }},
+                    FailedWriteCase{"DeleteStepFails",
+                                    "CREATE TRIGGER no_delete BEFORE DELETE ON %T BEGIN SELECT RAISE(ABORT, 'no'); END",
+                                    [](TLDB& db) { db.deleteRows(PersistenceType::events, {1}); }},
+                    FailedWriteCase{"UpdateNotPrepared", "DROP TABLE %T",
+                                    [](TLDB& db) { db.updateRowsFlag(PersistenceType::events, false); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TLDB, FilesAreOwnerOnlyWhateverTheUmask)

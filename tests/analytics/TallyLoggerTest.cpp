@@ -1,6 +1,6 @@
+#include "analytics/TallyLogger.h"
 #include "AnalyticsTestSupport.h"
 #include "analytics/TLAssert.h"
-#include "analytics/TallyLogger.h"
 
 #include <gtest/gtest.h>
 
@@ -32,8 +32,8 @@ TEST(TallyLogger, NothingIsEnabledAtStartAndMessagesAreNotBuilt)
     int built = 0;
     TallyLogger::error(
         [&] {
-            ++built;
-            return std::string("x");
+        ++built;
+        return std::string("x");
         },
         "a/b.cpp", "f");
     EXPECT_EQ(built, 0);
@@ -171,9 +171,9 @@ TEST(TLAssert, HandsEveryCallWithFileAndLineToTheHandler)
     int built = 0;
     TLAssert([] { return true; },
              [&] {
-                 ++built;
-                 return std::string("m");
-             });
+        ++built;
+        return std::string("m");
+    });
     const unsigned line = __LINE__ + 1;
     TLAssert([] { return false; });
     Assertions::setAssertClosure(Assertions::swiftAssertClosure());

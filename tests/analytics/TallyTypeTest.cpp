@@ -1,5 +1,5 @@
-#include "analytics/TLAssert.h"
 #include "analytics/TallyType.h"
+#include "analytics/TLAssert.h"
 
 #include <gtest/gtest.h>
 
@@ -26,23 +26,21 @@ TEST_P(Validity, FollowsTheKindsRule) { EXPECT_EQ(GetParam().value.isValidNested
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, Validity,
-    testing::Values(ValidityCase{"DoubleNaN", kNaN, false}, ValidityCase{"DoublePlusInfinity", kInf, false},
-                    ValidityCase{"DoubleMinusInfinity", -kInf, false},
-                    ValidityCase{"DoubleLargest", std::numeric_limits<double>::max(), true},
-                    ValidityCase{"FloatNaN", std::numeric_limits<float>::quiet_NaN(), false},
-                    ValidityCase{"FloatInfinity", std::numeric_limits<float>::infinity(), false},
-                    ValidityCase{"FloatLargest", std::numeric_limits<float>::max(), true},
-                    ValidityCase{"NumberNaN", NSNumber(kNaN), false},
-                    ValidityCase{"NumberInfinity", NSNumber(kInf), false}, ValidityCase{"NumberOne", NSNumber(1), true},
-                    ValidityCase{"ListHoldingNaN", TallyArray{1, kNaN}, true},
-                    ValidityCase{"EmptyList", TallyArray{}, true},
-                    ValidityCase{"DictionaryWithNaN", Properties{{"a", kNaN}}, true},
-                    ValidityCase{"EmptyDictionary", Properties{}, true},
-                    ValidityCase{"AbsentOptional", TallyOptional(), true},
-                    ValidityCase{"OptionalNaN", TallyOptional(kNaN), false},
-                    ValidityCase{"OptionalListWithNaN", TallyOptional(TallyArray{kNaN}), true},
-                    ValidityCase{"Text", "text", true}, ValidityCase{"Null", NSNull{}, true},
-                    ValidityCase{"Date", foundation::Date(0), true}, ValidityCase{"URL", URL{"https://x"}, true}),
+    testing::Values(
+        ValidityCase{"DoubleNaN", kNaN, false}, ValidityCase{"DoublePlusInfinity", kInf, false},
+        ValidityCase{"DoubleMinusInfinity", -kInf, false},
+        ValidityCase{"DoubleLargest", std::numeric_limits<double>::max(), true},
+        ValidityCase{"FloatNaN", std::numeric_limits<float>::quiet_NaN(), false},
+        ValidityCase{"FloatInfinity", std::numeric_limits<float>::infinity(), false},
+        ValidityCase{"FloatLargest", std::numeric_limits<float>::max(), true},
+        ValidityCase{"NumberNaN", NSNumber(kNaN), false}, ValidityCase{"NumberInfinity", NSNumber(kInf), false},
+        ValidityCase{"NumberOne", NSNumber(1), true}, ValidityCase{"ListHoldingNaN", TallyArray{1, kNaN}, true},
+        ValidityCase{"EmptyList", TallyArray{}, true}, ValidityCase{"DictionaryWithNaN", Properties{{"a", kNaN}}, true},
+        ValidityCase{"EmptyDictionary", Properties{}, true}, ValidityCase{"AbsentOptional", TallyOptional(), true},
+        ValidityCase{"OptionalNaN", TallyOptional(kNaN), false},
+        ValidityCase{"OptionalListWithNaN", TallyOptional(TallyArray{kNaN}), true}, ValidityCase{"Text", "text", true},
+        ValidityCase{"Null", NSNull{}, true}, ValidityCase{"Date", foundation::Date(0), true},
+        ValidityCase{"URL", URL{"https://x"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct EqualityCase {
@@ -58,27 +56,28 @@ TEST_P(Equality, FollowsTheKindsRule) { EXPECT_EQ(GetParam().lhs.equals(GetParam
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, Equality,
-    testing::Values(
-        EqualityCase{"IntIsNotDouble", 1, 1.0, false}, EqualityCase{"NumberOneEqualsNumberOnePointZero", NSNumber(1),
-                                                                    NSNumber(1.0), true},
-        EqualityCase{"NaNEqualsNothing", kNaN, kNaN, false},
-        EqualityCase{"AbsentOptionalsDiffer", TallyOptional(), TallyOptional(), false},
-        EqualityCase{"NullsAreEqual", NSNull{}, NSNull{}, true},
-        EqualityCase{"ListsCompareInOrder", TallyArray{1, 2}, TallyArray{2, 1}, false},
-        EqualityCase{"ListsCompareLength", TallyArray{1}, TallyArray{1, 1}, false},
-        EqualityCase{"EqualLists", TallyArray{1, "a"}, TallyArray{1, "a"}, true},
-        EqualityCase{"ListEqualsPlatformList", TallyArray{1}, NSArray{{1}}, true},
-        EqualityCase{"DictionaryWithFewerKeys", Properties{{"a", 1}}, Properties{{"a", 1}, {"b", 2}}, false},
-        EqualityCase{"SeparatelyBuiltDictionaries", Properties{{"a", 1}}, Properties{{"a", 1}}, true},
-        EqualityCase{"TextEqualsPlatformText", "a", NSString{"a"}, true},
-        EqualityCase{"BoolIsNotInt", true, 1, false}, EqualityCase{"IntEqualsWholeNumber", 1, NSNumber(1.0), true},
-        EqualityCase{"OptionalTextEqualsText", TallyOptional("a"), "a", true},
-        EqualityCase{"OptionalIntEqualsNumber", TallyOptional(1), NSNumber(1.0), true},
-        EqualityCase{"OptionalListEqualsNothing", TallyOptional(TallyArray{1}), TallyArray{1}, false},
-        EqualityCase{"SameInstant", foundation::Date(5), foundation::Date(5), true},
-        EqualityCase{"SameURL", URL{"https://a"}, URL{"https://a"}, true},
-        EqualityCase{"LargeUnsignedIsNotNegative", NSNumber(std::uint64_t{UINT64_MAX}), NSNumber(std::int64_t{-1}),
-                     false}),
+    testing::Values(EqualityCase{"IntIsNotDouble", 1, 1.0, false},
+                    EqualityCase{"NumberOneEqualsNumberOnePointZero", NSNumber(1), NSNumber(1.0), true},
+                    EqualityCase{"NaNEqualsNothing", kNaN, kNaN, false},
+                    EqualityCase{"AbsentOptionalsDiffer", TallyOptional(), TallyOptional(), false},
+                    EqualityCase{"NullsAreEqual", NSNull{}, NSNull{}, true},
+                    EqualityCase{"ListsCompareInOrder", TallyArray{1, 2}, TallyArray{2, 1}, false},
+                    EqualityCase{"ListsCompareLength", TallyArray{1}, TallyArray{1, 1}, false},
+                    EqualityCase{"EqualLists", TallyArray{1, "a"}, TallyArray{1, "a"}, true},
+                    EqualityCase{"ListEqualsPlatformList", TallyArray{1}, NSArray{{1}}, true},
+                    EqualityCase{"DictionaryWithFewerKeys", Properties{{"a", 1}}, Properties{{"a", 1}, {"b", 2}},
+                                 false},
+                    EqualityCase{"SeparatelyBuiltDictionaries", Properties{{"a", 1}}, Properties{{"a", 1}}, true},
+                    EqualityCase{"TextEqualsPlatformText", "a", NSString{"a"}, true},
+                    EqualityCase{"BoolIsNotInt", true, 1, false},
+                    EqualityCase{"IntEqualsWholeNumber", 1, NSNumber(1.0), true},
+                    EqualityCase{"OptionalTextEqualsText", TallyOptional("a"), "a", true},
+                    EqualityCase{"OptionalIntEqualsNumber", TallyOptional(1), NSNumber(1.0), true},
+                    EqualityCase{"OptionalListEqualsNothing", TallyOptional(TallyArray{1}), TallyArray{1}, false},
+                    EqualityCase{"SameInstant", foundation::Date(5), foundation::Date(5), true},
+                    EqualityCase{"SameURL", URL{"https://a"}, URL{"https://a"}, true},
+                    EqualityCase{"LargeUnsignedIsNotNegative", NSNumber(std::uint64_t{UINT64_MAX}),
+                                 NSNumber(std::int64_t{-1}), false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TallyType, TextLiteralIsTextNeverBoolean)
