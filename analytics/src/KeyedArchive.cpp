@@ -196,14 +196,13 @@ std::optional<std::string> stringOf(plist_t node)
     if (!node || plist_get_node_type(node) != PLIST_STRING) {
         return std::nullopt;
     }
-    char* text = nullptr;
-    plist_get_string_val(node, &text);
+    // Not plist_get_string_val: it asserts on a string holding a NUL, which an archive may.
+    std::uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
     if (!text) {
         return std::nullopt;
     }
-    std::string out(text);
-    free(text);
-    return out;
+    return std::string(text, static_cast<std::size_t>(length));
 }
 
 std::optional<std::uint64_t> uidOf(plist_t node)

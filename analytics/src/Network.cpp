@@ -181,6 +181,15 @@ std::optional<std::string> BasePath::buildURL(const std::string& base, const std
     if (curl_url_set(url.get(), CURLUPART_PATH, fullPath.empty() ? "/" : fullPath.c_str(), 0) != CURLUE_OK) {
         return std::nullopt;
     }
+    curl_url_set(url.get(), CURLUPART_QUERY, nullptr, 0);
+    curl_url_set(url.get(), CURLUPART_FRAGMENT, nullptr, 0);
+    char* assembled = nullptr;
+    if (curl_url_get(url.get(), CURLUPART_URL, &assembled, 0) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    std::string out(assembled);
+    curl_free(assembled);
+    // The query is appended as written here: curl would rewrite "%2B" as "%2b".
     if (queryItems) {
         std::string query;
         for (const auto& item : *queryItems) {
@@ -192,19 +201,8 @@ std::optional<std::string> BasePath::buildURL(const std::string& base, const std
                 query += '=' + encodeQueryPart(*item.value);
             }
         }
-        if (curl_url_set(url.get(), CURLUPART_QUERY, query.c_str(), 0) != CURLUE_OK) {
-            return std::nullopt;
-        }
-    } else {
-        curl_url_set(url.get(), CURLUPART_QUERY, nullptr, 0);
+        out += '?' + query;
     }
-    curl_url_set(url.get(), CURLUPART_FRAGMENT, nullptr, 0);
-    char* assembled = nullptr;
-    if (curl_url_get(url.get(), CURLUPART_URL, &assembled, 0) != CURLUE_OK) {
-        return std::nullopt;
-    }
-    std::string out(assembled);
-    curl_free(assembled);
     return out;
 }
 

@@ -348,7 +348,8 @@ void assertPropertyTypes(const Properties* properties)
     if (!properties) {
         return;
     }
-    for (const auto& [key, value] : *properties) {
+    for (const auto& entry : *properties) {
+        const TallyType& value = entry.second; // a structured binding cannot be captured before C++20 in clang 14
         TLAssert([&] { return value.isValidNestedTypeAndValue(); },
                  [&] {
             return "Property values must be of valid type (TallyType) and valid value. Got " + value.typeName() +

@@ -76,10 +76,10 @@ INSTANTIATE_TEST_SUITE_P(Files, Corpus,
                                          CorpusCase{"mismatched-keys", false}, CorpusCase{"expansion", false},
                                          CorpusCase{"not-a-plist", false}),
                          [](const auto& info) {
-                             std::string name = info.param.file;
-                             std::erase(name, '-');
-                             return name;
-                         });
+    std::string name = info.param.file;
+    std::erase(name, '-');
+    return name;
+});
 
 TEST(KeyedArchive, EveryCorpusFileAndEveryTruncationIsHandled)
 {

@@ -1,6 +1,6 @@
+#include "analytics/TallyPersistence.h"
 #include "AnalyticsTestSupport.h"
 #include "analytics/KeyedArchive.h"
-#include "analytics/TallyPersistence.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,8 @@ namespace {
 
 std::string uniqueName(const char* base)
 {
-    return std::string(base) + std::to_string(::getpid()) + testing::UnitTest::GetInstance()->current_test_info()->name();
+    return std::string(base) + std::to_string(::getpid()) +
+           testing::UnitTest::GetInstance()->current_test_info()->name();
 }
 
 foundation::UserDefaults tallySuite() { return *foundation::UserDefaults::suite("Tally"); }
@@ -32,10 +33,12 @@ TEST(TallyPersistence, HeldBackPeopleRecordsAppearAfterIdentifyWithTheStoredDist
 {
     const std::string name = uniqueName("people");
     TallyPersistence persistence(name);
-    persistence.saveEntities({{{"$set", Properties{{"a", 1}}}, {"$distinct_id", "old"}}, {{"$set", Properties{{"b", 2}}}}},
-                             PersistenceType::people, PersistenceConstant::unIdentifiedFlag);
+    persistence.saveEntities(
+        {{{"$set", Properties{{"a", 1}}}, {"$distinct_id", "old"}}, {{"$set", Properties{{"b", 2}}}}},
+        PersistenceType::people, PersistenceConstant::unIdentifiedFlag);
     EXPECT_TRUE(persistence.loadEntitiesInBatch(PersistenceType::people).empty());
-    EXPECT_EQ(persistence.loadEntitiesInBatch(PersistenceType::people, TallyPersistence::unlimitedBatch, true).size(), 2u);
+    EXPECT_EQ(persistence.loadEntitiesInBatch(PersistenceType::people, TallyPersistence::unlimitedBatch, true).size(),
+              2u);
 
     TallyPersistence::saveIdentity(TallyIdentity{"new-id", {}, {}, {}, {}, true}, name);
     persistence.identifyPeople("token");

@@ -87,6 +87,10 @@ LoopbackServer::LoopbackServer(std::function<Answer(const ReceivedRequest&, int)
         throw std::runtime_error("cannot bind a loopback port");
     }
     thread = std::thread([this] { server->listen_after_bind(); });
+    // stop() does nothing to a server that is not yet running, so wait for it to run.
+    while (!server->is_running()) {
+        std::this_thread::yield();
+    }
 }
 
 LoopbackServer::~LoopbackServer()
