@@ -10,6 +10,7 @@
 #include <QScreen>
 
 AnalyticsSetup::AnalyticsSetup(QGuiApplication& app, std::optional<std::string> serverURL)
+    : stateNotifier(foundation::NotificationCenter::defaultCenter(), QGuiApplication::applicationState())
 {
     auto facts = std::make_shared<tally::LinuxSystemFacts>();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -19,9 +20,8 @@ AnalyticsSetup::AnalyticsSetup(QGuiApplication& app, std::optional<std::string> 
     tally::SystemFacts::setCurrent(std::move(facts));
     Analytics::setClient(std::make_shared<TallyAnalyticsClient>(std::move(serverURL)));
 
-    active = QGuiApplication::applicationState() == Qt::ApplicationActive;
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &connections,
-                     [this](Qt::ApplicationState state) { applicationStateChanged(state); });
+                     [this](Qt::ApplicationState state) { stateNotifier.stateChanged(state); });
 }
 
 AnalyticsSetup::~AnalyticsSetup()
@@ -29,15 +29,4 @@ AnalyticsSetup::~AnalyticsSetup()
     // The instances' queues post completions to the main queue; they are drained and stopped here,
     // while it is still bound.
     tally::Tally::shutdown(kDeliveryLimit);
-}
-
-void AnalyticsSetup::applicationStateChanged(Qt::ApplicationState state)
-{
-    const bool nowActive = state == Qt::ApplicationActive;
-    if (nowActive == active) {
-        return;
-    }
-    active = nowActive;
-    foundation::NotificationCenter::defaultCenter().post(nowActive ? foundation::kApplicationDidBecomeActive
-                                                                   : foundation::kApplicationWillResignActive);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/ApplicationStateNotifier.h"
+
 #include <QObject>
 
 #include <chrono>
@@ -25,8 +27,6 @@ public:
     AnalyticsSetup& operator=(const AnalyticsSetup&) = delete;
 
 private:
-    void applicationStateChanged(Qt::ApplicationState state);
-
-    bool active = false;
+    ApplicationStateNotifier stateNotifier;
     QObject connections; // ends the state connection with the object
 };
