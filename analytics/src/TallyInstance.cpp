@@ -335,8 +335,9 @@ void TallyInstance::shutdown(std::chrono::milliseconds deliveryLimit)
     flush();
     isShutDown.store(true);
     const auto deadline = std::chrono::steady_clock::now() + deliveryLimit;
-    // The tracking queue hands the flush to the network queue; wait for both, but not past the limit.
-    for (const auto& queue : {trackingQueueRef, networkQueueRef}) {
+    // The tracking queue hands the flush to the network queue, which hands the deletion of what was
+    // delivered back to the tracking queue; wait for all three, but not past the limit.
+    for (const auto& queue : {trackingQueueRef, networkQueueRef, trackingQueueRef}) {
         auto done = std::make_shared<foundation::Semaphore>(0);
         queue->async([done] { done->signal(); });
         const auto left = deadline - std::chrono::steady_clock::now();
