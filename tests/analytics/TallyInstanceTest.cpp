@@ -513,3 +513,14 @@ TEST_F(TallyInstanceTest, TimedEventsGiveADurationOnceAndCanBeCleared)
     EXPECT_FALSE(props(events(*instance)[3]).contains("$duration"));
     EXPECT_TRUE(TallyPersistence::loadTimedEvents("app").empty());
 }
+
+TEST_F(TallyInstanceTest, OptingInWithABlankIdLogsThroughIdentifyAndStillQueuesOptIn)
+{
+    LogCapture log;
+    auto instance = make();
+    instance->optInTracking(std::string());
+    const EntityBatch batch = events(*instance);
+    ASSERT_EQ(batch.size(), 1u);
+    EXPECT_EQ(text(batch[0], "event"), "$opt_in");
+    EXPECT_TRUE(log.contains(TallyLogLevel::error, "cannot identify blank distinct id"));
+}
