@@ -100,6 +100,7 @@ void Flush::startFlushTimer()
         if (seconds <= 0) {
             return;
         }
+        const std::lock_guard lock(self->timerLock);
         if (self->timer) {
             self->timer->invalidate();
         }
@@ -113,15 +114,30 @@ void Flush::startFlushTimer()
 
 void Flush::stopFlushTimer()
 {
-    // `timer` belongs to the main queue; the block finds the one to stop when it runs, so a stop
-    // always undoes the starts posted before it and none posted after.
-    foundation::mainQueue().async([weak = weak_from_this()] {
-        auto self = weak.lock();
-        if (self && self->timer) {
-            self->timer->invalidate();
-            self->timer.reset();
+    // The timer present now is the one to stop; a start still queued creates its timer later.
+    std::shared_ptr<RepeatingTimer> current;
+    {
+        const std::lock_guard lock(timerLock);
+        current = timer;
+    }
+    if (!current) {
+        return;
+    }
+    foundation::mainQueue().async([weak = weak_from_this(), current] {
+        current->invalidate();
+        if (auto self = weak.lock()) {
+            const std::lock_guard lock(self->timerLock);
+            if (self->timer == current) {
+                self->timer.reset();
+            }
         }
     });
+}
+
+bool Flush::hasTimer() const
+{
+    const std::lock_guard lock(timerLock);
+    return timer != nullptr;
 }
 
 void Flush::flushSelector()

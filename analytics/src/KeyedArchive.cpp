@@ -363,6 +363,115 @@ private:
     std::set<std::uint64_t> inProgress;
 };
 
+// libplist copies an object once per reference to it, so a small file whose containers refer
+// to one another many times expands beyond any memory. This walk of the binary form measures the
+// expanded size first (and refuses cycles and references out of range) without building anything.
+class BinaryPlistCheck {
+public:
+    explicit BinaryPlistCheck(const std::string& bytes)
+        : data(reinterpret_cast<const unsigned char*>(bytes.data()))
+        , size(bytes.size())
+    {
+    }
+
+    bool reasonable()
+    {
+        if (size < 8 + 32) {
+            return false;
+        }
+        const unsigned char* trailer = data + size - 32;
+        offsetSize = trailer[6];
+        refSize = trailer[7];
+        const std::uint64_t objects = readBig(trailer + 8, 8);
+        const std::uint64_t top = readBig(trailer + 16, 8);
+        const std::uint64_t tableOffset = readBig(trailer + 24, 8);
+        if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || objects == 0 || top >= objects ||
+            tableOffset < 8 || tableOffset >= size - 32 || objects > (size - 32 - tableOffset) / offsetSize) {
+            return false;
+        }
+        count = objects;
+        table = data + tableOffset;
+        expanded.assign(count, 0);
+        state.assign(count, 0);
+        return measure(top, 0) != 0;
+    }
+
+private:
+    static constexpr std::uint64_t kLargest = 200000;
+
+    static std::uint64_t readBig(const unsigned char* p, unsigned n)
+    {
+        std::uint64_t v = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            v = (v << 8) | p[i];
+        }
+        return v;
+    }
+
+    // The expanded node count of object `index`; 0 for a refusal.
+    std::uint64_t measure(std::uint64_t index, int depth)
+    {
+        if (index >= count || depth > 2 * KeyedArchive::deepestNesting + 8) {
+            return 0;
+        }
+        if (state[index] == 2) {
+            return expanded[index];
+        }
+        if (state[index] == 1) {
+            return 0; // a cycle
+        }
+        const std::uint64_t offset = readBig(table + index * offsetSize, offsetSize);
+        if (offset < 8 || offset >= size - 32) {
+            return 0;
+        }
+        const unsigned char marker = data[offset];
+        const unsigned kind = marker >> 4;
+        std::uint64_t total = 1;
+        if (kind == 0xA || kind == 0xC || kind == 0xD) {
+            std::uint64_t position = offset + 1;
+            std::uint64_t length = marker & 0x0F;
+            if (length == 0x0F) {
+                if (position >= size - 32 || (data[position] >> 4) != 0x1) {
+                    return 0;
+                }
+                const unsigned bytes = 1u << (data[position] & 0x0F);
+                if (bytes > 8 || position + 1 + bytes > size - 32) {
+                    return 0;
+                }
+                length = readBig(data + position + 1, bytes);
+                position += 1 + bytes;
+            }
+            const std::uint64_t refs = kind == 0xD ? 2 * length : length;
+            if (length > size || refs > (size - 32 - position) / refSize) {
+                return 0;
+            }
+            state[index] = 1;
+            for (std::uint64_t i = 0; i < refs; ++i) {
+                const std::uint64_t child = measure(readBig(data + position + i * refSize, refSize), depth + 1);
+                if (child == 0) {
+                    return 0;
+                }
+                total += child;
+                if (total > kLargest) {
+                    return 0;
+                }
+            }
+        }
+        state[index] = 2;
+        expanded[index] = total;
+        return total;
+    }
+
+    const unsigned char* data;
+    std::uint64_t size;
+    unsigned offsetSize = 0;
+    unsigned refSize = 0;
+    std::uint64_t count = 0;
+    const unsigned char* table = nullptr;
+    std::vector<std::uint64_t> expanded;
+    std::vector<unsigned char> state;
+};
+
 } // namespace
 
 std::optional<std::string> KeyedArchive::archive(const TallyType& root)
@@ -381,6 +490,9 @@ KeyedArchive::Decoded KeyedArchive::unarchive(const std::string& bytes)
     constexpr char kBinaryMagic[] = "bplist00";
     if (bytes.size() < 8 || std::memcmp(bytes.data(), kBinaryMagic, 8) != 0 ||
         bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+        return failed;
+    }
+    if (!BinaryPlistCheck(bytes).reasonable()) {
         return failed;
     }
     plist_t parsed = nullptr;

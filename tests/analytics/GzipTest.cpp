@@ -1,6 +1,6 @@
+#include "analytics/Gzip.h"
 #include "AnalyticsTestSupport.h"
 #include "LoopbackServer.h"
-#include "analytics/Gzip.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(Files, Corpus,
                                          CorpusCase{"cycle", false}, CorpusCase{"uid-out-of-range", false},
                                          CorpusCase{"forbidden-class", false}, CorpusCase{"root-out-of-range", false},
                                          CorpusCase{"mismatched-keys", false}, CorpusCase{"expansion", false},
-                                         CorpusCase{"not-a-plist", false}),
+                                         CorpusCase{"not-a-plist", false}, CorpusCase{"libplist-expansion", false}),
                          [](const auto& info) {
     std::string name = info.param.file;
     std::erase(name, '-');

@@ -1,5 +1,5 @@
-#include "LoopbackServer.h"
 #include "analytics/Network.h"
+#include "LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
@@ -28,22 +28,22 @@ TEST_P(BuildURL, AppendsThePathAndEncodesTheQuery)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BuildURL,
-    testing::Values(
-        URLCase{"BaseWithoutPath", "https://api.example.com", "/engage/", std::nullopt,
-                "https://api.example.com/engage/"},
-        URLCase{"BaseEndingInSlashDoublesIt", "https://api.example.com/", "/track/", std::nullopt,
-                "https://api.example.com//track/"},
-        URLCase{"BaseWithPath", "https://h.example/proxy", "/track/", std::nullopt, "https://h.example/proxy/track/"},
-        URLCase{"PlusIsSentEncoded", "https://h", "/track/", std::vector<URLQueryItem>{{"ip", "1"}, {"k", "a+b"}},
-                "https://h/track/?ip=1&k=a%2Bb"},
-        URLCase{"SpaceAndAmpersandAreEncoded", "https://h", "/t/", std::vector<URLQueryItem>{{"a b", "c&d=e"}},
-                "https://h/t/?a%20b=c%26d%3De"},
-        URLCase{"ItemWithoutValue", "https://h", "/t/", std::vector<URLQueryItem>{{"flag", std::nullopt}, {"x", "1"}},
-                "https://h/t/?flag&x=1"},
-        URLCase{"NotAURL", "not a url", "/track/", std::nullopt, std::nullopt},
-        URLCase{"RelativeAddress", "/just/a/path", "/track/", std::nullopt, std::nullopt},
-        URLCase{"OtherScheme", "ftp://h", "/track/", std::nullopt, std::nullopt},
-        URLCase{"Empty", "", "/track/", std::nullopt, std::nullopt}),
+    testing::Values(URLCase{"BaseWithoutPath", "https://api.example.com", "/engage/", std::nullopt,
+                            "https://api.example.com/engage/"},
+                    URLCase{"BaseEndingInSlashDoublesIt", "https://api.example.com/", "/track/", std::nullopt,
+                            "https://api.example.com//track/"},
+                    URLCase{"BaseWithPath", "https://h.example/proxy", "/track/", std::nullopt,
+                            "https://h.example/proxy/track/"},
+                    URLCase{"PlusIsSentEncoded", "https://h", "/track/",
+                            std::vector<URLQueryItem>{{"ip", "1"}, {"k", "a+b"}}, "https://h/track/?ip=1&k=a%2Bb"},
+                    URLCase{"SpaceAndAmpersandAreEncoded", "https://h", "/t/",
+                            std::vector<URLQueryItem>{{"a b", "c&d=e"}}, "https://h/t/?a%20b=c%26d%3De"},
+                    URLCase{"ItemWithoutValue", "https://h", "/t/",
+                            std::vector<URLQueryItem>{{"flag", std::nullopt}, {"x", "1"}}, "https://h/t/?flag&x=1"},
+                    URLCase{"NotAURL", "not a url", "/track/", std::nullopt, std::nullopt},
+                    URLCase{"RelativeAddress", "/just/a/path", "/track/", std::nullopt, std::nullopt},
+                    URLCase{"OtherScheme", "ftp://h", "/track/", std::nullopt, std::nullopt},
+                    URLCase{"Empty", "", "/track/", std::nullopt, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BasePath, TheDefaultIsAnHTTPSAddressWithoutPath)
@@ -65,23 +65,23 @@ Outcome send(const std::string& base, std::function<std::optional<std::int64_t>(
 {
     Outcome outcome;
     foundation::Semaphore done;
-    const auto resource = Network::buildResource<std::int64_t>("/track/", RequestMethod::post, std::string("[]"),
-                                                               std::vector<URLQueryItem>{{"ip", "1"}},
-                                                               {{"X-A", "1"}}, std::move(parse));
+    const auto resource =
+        Network::buildResource<std::int64_t>("/track/", RequestMethod::post, std::string("[]"),
+                                             std::vector<URLQueryItem>{{"ip", "1"}}, {{"X-A", "1"}}, std::move(parse));
     const bool started = Network::apiRequest<std::int64_t>(
         base, resource,
         [&](const Reason& reason, const std::optional<std::string>& body, const std::optional<HTTPResponse>& response) {
-            outcome.reason = reason;
-            outcome.body = body;
-            outcome.response = response;
-            done.signal();
+        outcome.reason = reason;
+        outcome.body = body;
+        outcome.response = response;
+        done.signal();
         },
         [&](const std::int64_t& value, const std::optional<HTTPResponse>& response) {
-            outcome.value = value;
-            outcome.response = response;
-            done.signal();
-        },
-        timeout);
+        outcome.value = value;
+        outcome.response = response;
+        done.signal();
+    },
+               timeout);
     if (started) {
         done.wait();
     }

@@ -78,8 +78,8 @@ public:
     void applicationDidBecomeActive() override;
     void applicationWillResignActive() override;
 
-    /// Whether a timer is scheduled; read it on the main queue.
-    bool hasTimer() const { return timer != nullptr; }
+    /// Whether a timer is scheduled.
+    bool hasTimer() const;
 
     /// `queue` without its first `batchSize` records.
     static EntityBatch removeProcessedBatch(std::int64_t batchSize, const EntityBatch& queue, FlushType type);
@@ -90,7 +90,8 @@ private:
                              const std::map<std::string, std::string>& headers,
                              const std::vector<URLQueryItem>& queryItems);
 
-    std::shared_ptr<RepeatingTimer> timer; // main queue only
+    mutable std::mutex timerLock;
+    std::shared_ptr<RepeatingTimer> timer; // replaced only by blocks on the main queue
     mutable std::mutex delegateLock;
     std::weak_ptr<FlushDelegate> weakDelegate;
     std::atomic<bool> useIP{true};

@@ -3,9 +3,17 @@
 #include "Environment.h"
 #include "platform/foundation/Paths.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <string>
 #include <system_error>
 
 namespace foundation {
@@ -50,6 +58,63 @@ void report(const fs::path& file, const std::string& what)
     std::fprintf(stderr, "UserDefaults: %s: %s\n", file.c_str(), what.c_str());
 }
 
+// Writes the file so that it survives a crash or power cut: a temporary file readable by the owner
+// only (whatever the umask) is written and synced, renamed over the file, and then the folder is
+// synced so that the rename itself is on disk.
+bool saveDurably(const fs::path& file, const PlistDictionary& values, std::string& why)
+{
+    const std::string bytes = plistToBinary(PlistValue(values));
+    if (bytes.empty()) {
+        why = "cannot serialise the settings";
+        return false;
+    }
+    std::error_code error;
+    const fs::path folder = file.parent_path();
+    fs::create_directories(folder, error);
+    static std::atomic<unsigned long> serial{0};
+    const fs::path temporary = file.string() + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++serial);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        why = "cannot write " + temporary.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    int failure = ::fchmod(fd, 0600) == 0 ? 0 : errno;
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (!failure && left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            failure = written < 0 ? errno : EIO;
+            break;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    if (!failure && ::fsync(fd) != 0) {
+        failure = errno;
+    }
+    if (::close(fd) != 0 && !failure) {
+        failure = errno;
+    }
+    if (!failure && ::rename(temporary.c_str(), file.c_str()) != 0) {
+        failure = errno;
+    }
+    if (failure) {
+        ::unlink(temporary.c_str());
+        why = "cannot replace " + file.string() + ": " + std::strerror(failure);
+        return false;
+    }
+    const int folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    return true;
+}
+
 // Reads, changes and saves under the process-wide lock. `change` returns false when it changed
 // nothing, and then nothing is written.
 void modify(const fs::path& file, const std::function<bool(PlistDictionary&)>& change)
@@ -69,7 +134,7 @@ void modify(const fs::path& file, const std::function<bool(PlistDictionary&)>& c
         report(file, "unreadable; moved aside to " + file.filename().string() + ".corrupt");
     }
     std::string why;
-    if (!writePlistFileAtomically(file, PlistValue(std::move(contents.values)), &why, PlistFormat::Binary)) {
+    if (!saveDurably(file, contents.values, why)) {
         report(file, why);
     }
 }

@@ -26,8 +26,6 @@ std::string ReceivedRequest::header(const std::string& name) const
     return it == headers.end() ? std::string() : it->second;
 }
 
-std::string ReceivedRequest::plainBody() const { return header("Content-Encoding") == "gzip" ? gunzip(body) : body; }
-
 std::string gunzip(const std::string& data)
 {
     z_stream stream{};

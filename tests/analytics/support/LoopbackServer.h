@@ -22,11 +22,9 @@ struct ReceivedRequest {
     std::string path;   ///< without the query
     std::string target; ///< as sent: path and raw (still encoded) query
     std::map<std::string, std::string> headers;
-    std::string body;
+    std::string body; ///< inflated by the server when it came gzip'd
 
     std::string header(const std::string& name) const;
-    /// The body, inflated when it came gzip'd.
-    std::string plainBody() const;
 };
 
 /// What the server answers.

@@ -14,11 +14,11 @@ namespace foundation {
 /// The standard domain is "ThwackoApp"; a suite names a domain of its own. Files live in
 /// `$XDG_CONFIG_HOME/ThwackoApp/<domain>.plist` (else `~/.config/ThwackoApp/`), as binary property
 /// lists. Every instance of the process shares one lock; every read reads the file, and each write
-/// saves the file at once (atomic rename, flushed to disk), so instances of one domain see each
-/// other's writes at once and the value survives a crash. A missing or unreadable file reads as
-/// empty. The first write over an unreadable file moves it aside to `<domain>.plist.corrupt`
-/// (replacing an older one) instead of overwriting what could not be read. A failed save is
-/// reported on stderr; the file keeps its previous contents. Callable from any thread.
+/// saves the file at once (an owner-only temporary file, synced, renamed over the file, then the folder synced), so
+/// instances of one domain see each other's writes at once and the value survives a crash. A missing or unreadable file
+/// reads as empty. The first write over an unreadable file moves it aside to `<domain>.plist.corrupt` (replacing an
+/// older one) instead of overwriting what could not be read. A failed save is reported on stderr; the file keeps its
+/// previous contents. Callable from any thread.
 class UserDefaults {
 public:
     /// The application's own domain.
