@@ -59,15 +59,15 @@ TEST_F(InstanceDeliveryTest, ANormalFlushSendsOneBatchAndAFullFlushSendsTheRest)
     }
     flushAndWait(*instance);
     ASSERT_EQ(requestsTo("/track/").size(), 1u);
-    EXPECT_EQ(json::parse(requestsTo("/track/")[0].plainBody()).size(), 50u);
+    EXPECT_EQ(json::parse(requestsTo("/track/")[0].body).size(), 50u);
     EXPECT_EQ(events(*instance).size(), 70u);
 
     flushAndWait(*instance, true);
     const auto sent = requestsTo("/track/");
     ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(json::parse(sent[1].plainBody()).size(), 50u);
-    EXPECT_EQ(json::parse(sent[2].plainBody()).size(), 20u);
-    EXPECT_EQ(json::parse(sent[2].plainBody()).back()["properties"]["i"], 119);
+    EXPECT_EQ(json::parse(sent[1].body).size(), 50u);
+    EXPECT_EQ(json::parse(sent[2].body).size(), 20u);
+    EXPECT_EQ(json::parse(sent[2].body).back()["properties"]["i"], 119);
     EXPECT_TRUE(events(*instance).empty());
 }
 
@@ -116,7 +116,7 @@ TEST_F(InstanceDeliveryTest, OptingOutDeletesTheProfileOfTheUserWhoOptsOutOnly)
 
     const auto engage = requestsTo("/engage/");
     ASSERT_EQ(engage.size(), 1u);
-    const json records = json::parse(engage[0].plainBody());
+    const json records = json::parse(engage[0].body);
     ASSERT_EQ(records.size(), 3u); // the pending "$set", the deletion and the cleared charges
     for (const auto& record : records) {
         EXPECT_EQ(record["$distinct_id"], "alice");
@@ -130,7 +130,7 @@ TEST_F(InstanceDeliveryTest, OptingOutDeletesTheProfileOfTheUserWhoOptsOutOnly)
     instance->waitUntilIdle();
     flushAndWait(*instance);
     for (const auto& request : requestsTo("/engage/")) {
-        for (const auto& record : json::parse(request.plainBody())) {
+        for (const auto& record : json::parse(request.body)) {
             EXPECT_FALSE(record.contains("$delete") && record["$distinct_id"] == "bob") << record.dump();
         }
     }
@@ -174,7 +174,7 @@ TEST_F(InstanceDeliveryTest, ShutdownDeliversWhatIsQueuedAndTakesNoMoreWork)
     // Delivered before shutdown returned: nothing is left for the (soon unbound) main queue.
     const auto sent = requestsTo("/track/");
     ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(json::parse(sent[0].plainBody()).size(), 3u);
+    EXPECT_EQ(json::parse(sent[0].body).size(), 3u);
     EntityBatch left; // and the delivered rows are gone, so the next run does not send them again
     instance->trackingQueue()->sync(
         [&] { left = instance->tallyPersistence()->loadEntitiesInBatch(PersistenceType::events); });

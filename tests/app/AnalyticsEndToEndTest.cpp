@@ -121,7 +121,7 @@ protected:
         std::vector<json> all;
         for (const auto& request : server.requests()) {
             if (request.path == "/track/") {
-                for (const auto& record : json::parse(request.plainBody())) {
+                for (const auto& record : json::parse(request.body)) {
                     all.push_back(record);
                 }
             }
