@@ -14,6 +14,7 @@
 #include <httplib.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -74,14 +75,16 @@ void BM_StoreThroughRecordQueue(benchmark::State& state)
     home();
     TallyPersistence persistence("benchstore" + std::to_string(::getpid()));
     foundation::DispatchQueue tracking("bench.tracking");
+    constexpr int kPerIteration = 100;
     int n = 0;
     for (auto _ : state) {
-        tracking.async([&persistence, record = eventRecord(n++)] {
-            persistence.saveEntity(record, PersistenceType::events);
-        });
+        for (int i = 0; i < kPerIteration; ++i) {
+            tracking.async(
+                [&persistence, record = eventRecord(n++)] { persistence.saveEntity(record, PersistenceType::events); });
+        }
+        tracking.sync([] {}); // the records are stored when the queue has run them
     }
-    tracking.sync([] {});
-    state.SetItemsProcessed(state.iterations());
+    state.SetItemsProcessed(state.iterations() * kPerIteration);
     persistence.resetEntities();
 }
 BENCHMARK(BM_StoreThroughRecordQueue)->UseRealTime();
@@ -95,7 +98,8 @@ void BM_RawSQLiteInsertLoop(benchmark::State& state)
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
     sqlite3_exec(db, "PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "CREATE TABLE IF NOT EXISTS t(id integer primary key autoincrement,data blob,time real,flag integer);",
+    sqlite3_exec(db,
+                 "CREATE TABLE IF NOT EXISTS t(id integer primary key autoincrement,data blob,time real,flag integer);",
                  nullptr, nullptr, nullptr);
     sqlite3_exec(db, "CREATE INDEX IF NOT EXISTS idx_t_time ON t (time);", nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
@@ -119,7 +123,8 @@ class LoopbackServer {
 public:
     LoopbackServer()
     {
-        server.Post(".*", [](const httplib::Request&, httplib::Response& response) {
+        server.Post(".*", [this](const httplib::Request&, httplib::Response& response) {
+            ++served;
             response.set_content("1", "text/plain");
         });
         port = server.bind_to_any_port("127.0.0.1");
@@ -134,8 +139,10 @@ public:
         thread.join();
     }
     std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port); }
+    long requests() const { return served; }
 
 private:
+    std::atomic<long> served{0};
     httplib::Server server;
     std::thread thread;
     int port = 0;
@@ -152,14 +159,21 @@ void BM_DeliverToLoopback(benchmark::State& state)
     foundation::setMainQueue(&mainQueue);
     LoopbackServer server;
     auto flush = std::make_shared<Flush>(server.baseURL(), state.range(0) != 0);
-    EntityBatch batch;
-    for (int n = 0; n < 500; ++n) {
-        auto record = eventRecord(n);
-        record["id"] = n + 1;
-        batch.push_back(std::move(record));
-    }
+    std::int32_t nextId = 1;
     for (auto _ : state) {
+        state.PauseTiming();
+        // Fresh row ids: the engine does not send rows it has already delivered.
+        EntityBatch batch;
+        for (int n = 0; n < 500; ++n) {
+            auto record = eventRecord(n);
+            record["id"] = nextId++;
+            batch.push_back(std::move(record));
+        }
+        state.ResumeTiming();
         flush->flushQueue(batch, FlushType::events);
+    }
+    if (server.requests() != state.iterations() * 10) {
+        state.SkipWithError("not every batch reached the server");
     }
     state.SetItemsProcessed(state.iterations() * 500);
     state.SetLabel(state.range(0) ? "gzip" : "plain");

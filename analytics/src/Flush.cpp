@@ -58,7 +58,7 @@ void Flush::setDelegate(std::weak_ptr<FlushDelegate> newDelegate)
 std::string Flush::serverURL() const
 {
     std::string value;
-    const_cast<ReadWriteLock&>(flushRequestReadWriteLock).read([&] { value = url; });
+    flushRequestReadWriteLock.read([&] { value = url; });
     return value;
 }
 
@@ -73,7 +73,7 @@ void Flush::setServerURL(std::string newURL)
 double Flush::flushInterval() const
 {
     double value = 0;
-    const_cast<ReadWriteLock&>(flushRequestReadWriteLock).read([&] { value = interval; });
+    flushRequestReadWriteLock.read([&] { value = interval; });
     return value;
 }
 

@@ -101,7 +101,7 @@ private:
     std::atomic<std::int64_t> batchSize;
     std::string url;
     std::atomic<bool> gzip;
-    ReadWriteLock flushRequestReadWriteLock;
+    mutable ReadWriteLock flushRequestReadWriteLock;
     std::mutex deliveredLock;
     std::map<FlushType, std::set<std::int32_t>> delivered;
 };
