@@ -1,5 +1,6 @@
 #include "app/ThwackoApp.h"
 
+#include "app/AnalyticsSetup.h"
 #include "app/DisplayCheck.h"
 #include "app/RealServices.h"
 #include "app/TerminationSignals.h"
@@ -79,6 +80,7 @@ int ThwackoApp::main(int argc, char** argv)
     platform::ScopedQtMainQueue mainQueue(&app);
     // SIGINT and SIGTERM quit the event loop, so the will-terminate path runs as for a normal quit.
     TerminationSignals terminationSignals([] { QCoreApplication::quit(); });
+    AnalyticsSetup analytics(app); // ends before the main queue is unbound
 
     ThwackoApp application;
     QApplication::setQuitOnLastWindowClosed(

@@ -62,19 +62,18 @@ std::optional<fs::path> Bundle::urlForResource(const std::string& name, const st
 
 const std::optional<PlistDictionary>& Bundle::infoDictionary() const
 {
-    if (!info) {
-        std::optional<PlistDictionary> loaded;
-        if (resources) {
-            PlistReadResult result = readPlistFile(*resources / "Info.plist");
-            if (result.value) {
-                if (const auto* dict = result.value->get<PlistDictionary>()) {
-                    loaded = *dict;
-                }
+    std::call_once(info->loaded, [this] {
+        if (!resources) {
+            return;
+        }
+        PlistReadResult result = readPlistFile(*resources / "Info.plist");
+        if (result.value) {
+            if (auto* dict = std::get_if<PlistDictionary>(&result.value->value)) {
+                info->dictionary = std::move(*dict);
             }
         }
-        info = std::move(loaded);
-    }
-    return *info;
+    });
+    return info->dictionary;
 }
 
 std::optional<PlistValue> Bundle::objectForInfoDictionaryKey(const std::string& key) const

@@ -1,7 +1,5 @@
 #include "platform/foundation/MainQueue.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 
 namespace foundation {
@@ -10,25 +8,21 @@ namespace {
 
 // Held while a job is handed to the bound queue, so that unbinding waits for posts in flight and
 // no thread posts to a queue after its binding ended. Recursive: a queue may run a job at once.
-std::recursive_mutex bindingLock;
+// Never destroyed: threads may still post while the process exits.
+std::recursive_mutex& bindingLock = *new std::recursive_mutex;
 MainQueue* boundQueue = nullptr;
 
-[[noreturn]] void unbound()
-{
-    std::fputs("foundation: the main queue was used before one was bound\n", stderr);
-    std::abort();
-}
-
-/// What mainQueue() returns: forwards each job to the queue bound at the moment of posting.
+/// What mainQueue() returns: forwards each job to the queue bound at the moment of posting, and
+/// drops it when none is bound (work that background threads finish after the application has
+/// unbound its queue at exit never runs).
 class BoundMainQueue final : public MainQueue {
 public:
     void async(std::function<void()> job) override
     {
         std::lock_guard lock(bindingLock);
-        if (!boundQueue) {
-            unbound();
+        if (boundQueue) {
+            boundQueue->async(std::move(job));
         }
-        boundQueue->async(std::move(job));
     }
 };
 
@@ -37,10 +31,6 @@ public:
 MainQueue& mainQueue()
 {
     static BoundMainQueue forwarder;
-    std::lock_guard lock(bindingLock);
-    if (!boundQueue) {
-        unbound();
-    }
     return forwarder;
 }
 

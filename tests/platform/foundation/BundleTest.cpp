@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <thread>
+#include <vector>
 
 using foundation::Bundle;
 using foundation::PlistValue;
@@ -57,4 +59,26 @@ TEST(Uuid, RandomIdsAreVersionFourAndDistinct)
     }
     EXPECT_EQ(seen.size(), 1000u);
     EXPECT_EQ(foundation::Uuid().toString(), "00000000-0000-0000-0000-000000000000");
+}
+
+TEST(Bundle, ReadsTheInformationDictionaryOnceForConcurrentFirstCallers)
+{
+    TempDir dir;
+    dir.write("Info.plist", R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>CFBundleVersion</key><string>42</string></dict></plist>)");
+    const Bundle bundle(dir.path(), dir.path().string());
+
+    std::vector<const std::optional<foundation::PlistDictionary>*> seen(8);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        threads.emplace_back([&bundle, &seen, i] { seen[i] = &bundle.infoDictionary(); });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (const auto* dictionary : seen) {
+        EXPECT_EQ(dictionary, seen[0]);
+    }
+    ASSERT_TRUE(seen[0]->has_value());
+    EXPECT_EQ((*seen[0])->at("CFBundleVersion"), PlistValue("42"));
 }

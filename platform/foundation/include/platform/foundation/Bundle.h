@@ -3,6 +3,8 @@
 #include "platform/foundation/PlistValue.h"
 
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -33,13 +35,20 @@ public:
 
     /// The Info.plist entry for `key`, or nullopt when the key or the file is missing.
     std::optional<PlistValue> objectForInfoDictionaryKey(const std::string& key) const;
-    /// The whole information dictionary; nullopt when Info.plist is missing or unreadable.
+    /// The whole information dictionary; nullopt when Info.plist is missing or unreadable. Read once,
+    /// on the first call from any thread; the reference stays valid as long as the bundle (or a copy).
     const std::optional<PlistDictionary>& infoDictionary() const;
 
 private:
     std::optional<std::filesystem::path> resources;
     std::string path;
-    mutable std::optional<std::optional<PlistDictionary>> info; // loaded on first use
+    struct InfoCache {
+        std::once_flag loaded;
+        std::optional<PlistDictionary> dictionary;
+    };
+    // Filled on first use from whichever thread asks (the analytics client reads it from its own
+    // queues); copies of the bundle share it.
+    std::shared_ptr<InfoCache> info = std::make_shared<InfoCache>();
 };
 
 /// The folder of the running executable.

@@ -16,11 +16,11 @@ public:
     virtual void async(std::function<void()> job) = 0;
 };
 
-/// The main queue: each job goes to the queue bound when it is posted. Posting while none is
-/// bound is a programming error (it aborts).
+/// The main queue: posts go to the bound queue. A job posted while none is bound is dropped (so work
+/// that background threads finish after the application has unbound its queue at exit never runs).
 MainQueue& mainQueue();
-/// Binds `queue` (not owned) as the main queue; nullptr unbinds. Returns the previous binding
-/// once no post to it is in flight, so the caller may then destroy it.
+/// Binds `queue` (not owned) as the main queue; nullptr unbinds. Returns the previous binding. Waits
+/// for posts in flight, so once it returns the previous queue is no longer used and may be destroyed.
 MainQueue* setMainQueue(MainQueue* queue);
 
 } // namespace foundation

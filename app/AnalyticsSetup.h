@@ -1,0 +1,32 @@
+#pragma once
+
+#include "app/ApplicationStateNotifier.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+class QGuiApplication;
+
+/// Wires the application to the analytics client for the life of the object: installs the real
+/// client in the facade (before the app delegate configures it), tells the client the primary
+/// screen's size, and posts the become-active and resign-active notifications from Qt's
+/// application state. Its end shuts the client down, so it must end before the main queue is
+/// unbound. Used on the main thread.
+class AnalyticsSetup {
+public:
+    /// How long the end waits for queued events to go out.
+    static constexpr std::chrono::milliseconds kDeliveryLimit{3000};
+
+    /// `serverURL`: where events go (nullopt: the client's default endpoint).
+    explicit AnalyticsSetup(QGuiApplication& app, std::optional<std::string> serverURL = std::nullopt);
+    ~AnalyticsSetup();
+    AnalyticsSetup(const AnalyticsSetup&) = delete;
+    AnalyticsSetup& operator=(const AnalyticsSetup&) = delete;
+
+private:
+    ApplicationStateNotifier stateNotifier;
+    QObject connections; // ends the state connection with the object
+};
