@@ -96,10 +96,7 @@ double percentile(std::vector<double> values, double p)
     return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
 }
 
-bool run(const std::string& command)
-{
-    return std::system(command.c_str()) == 0;
-}
+bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
 
 std::filesystem::path makeTempDir()
 {
@@ -121,12 +118,13 @@ struct Clips {
     bool make(int longMinutes)
     {
         const std::string d = dir.string();
-        return run("sox -n -r 44100 -b 16 -c 1 '" + d + "/short.wav' synth 0.3 sine 440 gain -6 && lame --quiet -b 64 '" +
-                   d + "/short.wav' '" + shortClip.string() + "'") &&
+        return run("sox -n -r 44100 -b 16 -c 1 '" + d +
+                   "/short.wav' synth 0.3 sine 440 gain -6 && lame --quiet -b 64 '" + d + "/short.wav' '" +
+                   shortClip.string() + "'") &&
                (longMinutes <= 0 ||
                 run("sox -n -r 44100 -b 16 -c 2 '" + d + "/long.wav' synth " + std::to_string(longMinutes * 60) +
-                    " sine 300 gain -12 && lame --quiet -b 128 '" + d + "/long.wav' '" + longClip.string() + "' && rm '" +
-                    d + "/long.wav'"));
+                    " sine 300 gain -12 && lame --quiet -b 128 '" + d + "/long.wav' '" + longClip.string() +
+                    "' && rm '" + d + "/long.wav'"));
     }
 };
 
@@ -304,6 +302,7 @@ void printSweepHeader(int starts)
                 "wake-ups", "play->mixed running", "play->mixed resumed", "device", "total p99", "total p99");
     std::printf("%7s %7s %6s %9s %10s | %9s %10s | %9s %10s | %8s | %12s %12s\n", "", "update", "Hz", "ms/s", "/s",
                 "p50", "p99", "p50", "p99", "latency", "running", "resumed");
+    std::fflush(stdout); // before the children's rows
 }
 
 void printSweepRow(const std::string& config, const SweepRow& r)
