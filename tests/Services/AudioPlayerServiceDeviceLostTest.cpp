@@ -21,8 +21,8 @@ TEST(AudioPlayerServiceDeviceLostTest, AClipTheDeviceCannotPlayPrintsWhy)
     ::setenv("ALSOFT_DRIVERS", "wave", 1);
     ::setenv("ALSOFT_CONF", config.c_str(), 1);
     const auto clip = audiotest::fixture("tone440-mono.mp3");
-    const std::string expected = "Audio playback error: cannot play " + clip.string() +
-                                 ": the sound device is disconnected\n";
+    const std::string expected =
+        "Audio playback error: cannot play " + clip.string() + ": the sound device is disconnected\n";
 
     AudioPlayerService service;
     std::string printed;

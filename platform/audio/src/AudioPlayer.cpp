@@ -176,7 +176,11 @@ bool ensureOpen(Output& out, std::string& error)
     alDistanceModel(AL_NONE);
     out.device = device;
     out.context = context;
-    out.canPause = alcIsExtensionPresent(device, "ALC_SOFT_pause_device") == ALC_TRUE;
+    // OpenAL Soft's wave writer resumes writing over its file's header instead of at its end,
+    // and a file costs nothing to keep writing: it is never paused.
+    const ALCchar* specifier = alcGetString(device, ALC_DEVICE_SPECIFIER);
+    out.canPause = alcIsExtensionPresent(device, "ALC_SOFT_pause_device") == ALC_TRUE &&
+                   !(specifier != nullptr && std::strcmp(specifier, "Wave File Writer") == 0);
     if (!out.worker.joinable() && !out.stopping) {
         out.worker = std::thread(workerLoop);
     }

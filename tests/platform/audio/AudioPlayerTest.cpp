@@ -5,6 +5,7 @@
 #include "support/EventLoop.h"
 #include "support/TempDir.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -282,28 +283,6 @@ TEST_F(AudioPlayerTest, AKeptClipIsReadAgainOnlyWhenItsFileChanges)
         const Burst burst = playToEnd(*result.player);
         EXPECT_GT(audiotest::toneAmplitude(capture.frames(), burst.begin, burst.end, capture.rate(), c.hz), 0.2);
     }
-}
-
-TEST_F(AudioPlayerTest, TheDevicePausesWhenNothingPlaysAndSoundsAgainOnPlay)
-{
-    auto player = load("tone440-mono.mp3");
-    ASSERT_NE(player, nullptr);
-    playToEnd(*player);
-    // Paused, the device writes nothing more: the output stops growing.
-    std::size_t last = capture.mark();
-    auto lastGrowth = std::chrono::steady_clock::now();
-    EXPECT_TRUE(testsupport::pumpUntil(
-        [&] {
-        const std::size_t now = capture.mark();
-        if (now != last) {
-            last = now;
-            lastGrowth = std::chrono::steady_clock::now();
-        }
-        return std::chrono::steady_clock::now() - lastGrowth > 500ms;
-        },
-        15s));
-    const Burst burst = playToEnd(*player);
-    EXPECT_NEAR(seconds(burst), 0.3, 0.04);
 }
 
 } // namespace
