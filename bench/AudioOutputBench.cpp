@@ -221,6 +221,38 @@ int idle(int seconds)
     return 0;
 }
 
+/// CPU while clips come at a steady pace: what a slap every `every` costs the process.
+int paced(int seconds, int everyMs)
+{
+    Clips clips;
+    if (!clips.make(0)) {
+        std::fprintf(stderr, "AudioOutputBench: sox and lame are needed to make the clips\n");
+        return 1;
+    }
+    const auto pack = std::filesystem::path(THWACKO_SOURCE_DIR) / "resources/Audio/pain";
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(pack)) {
+        files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    AudioPlayerService service;
+    service.play(clips.shortClip, 0.5); // the device opens
+    waitFor([&] { return service.activePlayerCount() == 1; }, 10s);
+    const Usage a = usage();
+    const auto end = a.wall + std::chrono::seconds(seconds);
+    std::size_t played = 0;
+    for (auto next = a.wall; next < end; next += std::chrono::milliseconds(everyMs)) {
+        std::this_thread::sleep_until(next);
+        service.play(files[played++ % files.size()], 0.5);
+    }
+    std::this_thread::sleep_until(end);
+    const Usage b = usage();
+    const double wall = std::chrono::duration<double>(b.wall - a.wall).count();
+    std::printf("a pain clip every %d ms for %d s (%zu clips): CPU %.3f ms/s, %.1f wake-ups/s\n", everyMs, seconds,
+                played, (b.cpuSeconds - a.cpuSeconds) * 1000.0 / wall, double(b.wakeUps - a.wakeUps) / wall);
+    return 0;
+}
+
 // ---- raw OpenAL sweep ----
 
 struct SweepRow {
@@ -387,6 +419,9 @@ int main(int argc, char** argv)
     }
     if (command == "memory") {
         return memory(std::max(1, plays), std::max(1, minutes));
+    }
+    if (command == "paced") {
+        return paced(std::max(1, seconds), std::max(10, starts));
     }
     if (command == "idle") {
         return idle(std::max(1, seconds));

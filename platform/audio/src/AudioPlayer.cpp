@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace audio {
@@ -37,11 +38,14 @@ constexpr double kStreamAboveSeconds = 5.0;
 constexpr int kStreamBuffers = 4;
 constexpr double kChunkSeconds = 0.25;
 constexpr auto kRefillInterval = 100ms;
-// How often the output looks whether anything still plays while the device runs, and how long
-// nothing must play before the device is paused. Slaps of one session come closer than that, so
-// a session keeps the device running and pays for its resumption once.
-constexpr auto kIdleCheckInterval = 250ms;
-constexpr auto kPauseAfterIdle = 2s;
+// While the device runs, the output looks this often whether anything still plays. The mixer
+// costs as much mixing silence as sound, so the device is paused soon after the last clip ends;
+// but a resumed device takes one more update to start, so while clips come in quick succession
+// (slapping) it is kept running a little longer, and only the first clip of a run pays for that.
+constexpr auto kIdleCheckInterval = 50ms;
+constexpr auto kPauseAfterIdle = 100ms;
+constexpr auto kPauseAfterIdleInRun = 1s;
+constexpr auto kRunGap = 1s; // clips started closer than this make a run
 // Decoded clips kept for later plays (in OpenAL's buffers), least recently used dropped first.
 constexpr std::size_t kCacheBytes = 8u << 20;
 // The mixer's update: 128 frames (2.9 ms at 44.1 kHz) in 2 periods. OpenAL Soft 1.19 ignores
@@ -61,6 +65,8 @@ struct Output {
     bool closed = false;
     bool canPause = false;
     bool paused = false;
+    SteadyClock::time_point lastPlay{}; // the last two play() calls
+    SteadyClock::time_point previousPlay{};
     std::vector<ALuint> sources;                               // of every player
     std::vector<std::shared_ptr<AudioPlayer::Stream>> streams; // of every streaming player
     // The worker refills streams and pauses the device when nothing has played for a while.
@@ -541,7 +547,8 @@ void workerLoop()
             } else if (!idle) {
                 idle = true;
                 idleSince = SteadyClock::now();
-            } else if (SteadyClock::now() - idleSince >= kPauseAfterIdle) {
+            } else if (SteadyClock::now() - idleSince >=
+                       (out.lastPlay - out.previousPlay < kRunGap ? kPauseAfterIdleInRun : kPauseAfterIdle)) {
                 alcDevicePauseSOFT(out.device);
                 out.paused = true;
                 idle = false;
@@ -826,6 +833,7 @@ bool AudioPlayer::play()
         return false;
     }
     resume(out);
+    out.previousPlay = std::exchange(out.lastPlay, SteadyClock::now());
     alGetError();
     alSourcePlay(source);
     if (ALenum code = alGetError(); code != AL_NO_ERROR) {

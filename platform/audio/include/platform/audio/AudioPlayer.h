@@ -11,8 +11,8 @@
 /// A short clip is decoded (libmpg123) once and kept while memory allows: later players of the
 /// same file share the decoded sound as long as the file's path, size and modification time stay
 /// the same. A clip longer than a few seconds is not decoded whole but streamed from its file,
-/// a second ahead of what is heard. The device is paused after two seconds with nothing playing
-/// and resumed by the next play().
+/// a second ahead of what is heard. The device is paused soon after nothing plays any more (a
+/// little later while clips come in quick succession) and resumed by the next play().
 namespace audio {
 
 class AudioPlayer;
