@@ -183,10 +183,11 @@ bool ensureOpen(Output& out, std::string& error)
     out.device = device;
     out.context = context;
     // OpenAL Soft's wave writer resumes writing over its file's header instead of at its end,
-    // and a file costs nothing to keep writing: it is never paused.
-    const ALCchar* specifier = alcGetString(device, ALC_DEVICE_SPECIFIER);
+    // and a file costs nothing to keep writing: it is never paused. OpenAL Soft 1.19 names every
+    // opened device "OpenAL Soft"; the default device (the one opened) carries its backend's name.
+    const ALCchar* opened = alcGetString(nullptr, ALC_DEFAULT_ALL_DEVICES_SPECIFIER);
     out.canPause = alcIsExtensionPresent(device, "ALC_SOFT_pause_device") == ALC_TRUE &&
-                   !(specifier != nullptr && std::strcmp(specifier, "Wave File Writer") == 0);
+                   !(opened != nullptr && std::strcmp(opened, "Wave File Writer") == 0);
     if (!out.worker.joinable() && !out.stopping) {
         out.worker = std::thread(workerLoop);
     }
