@@ -8,6 +8,9 @@
 //        AudioOutputBench idle [--seconds S]
 //            CPU time and wake-ups per second of the process while the service's device is open
 //            and nothing plays (after one short clip has played to its end)
+//        AudioOutputBench paced [--seconds S] [--every MS]
+//            CPU time and wake-ups per second while a clip of the shipped "pain" pack starts
+//            every MS milliseconds (default 2000, the replay recording's pace of slaps)
 //        AudioOutputBench sweep [--starts N]
 //            raw OpenAL: for several update rates, the idle mixer's CPU and wake-ups per second,
 //            and play call -> first sample mixed (+ the latency the device reports), with the
@@ -383,7 +386,7 @@ int sweep(const char* self, int starts)
 int usageError()
 {
     std::fprintf(stderr, "usage: AudioOutputBench memory [--plays N] [--minutes M] | idle [--seconds S] | "
-                         "sweep [--starts N]\n");
+                         "paced [--seconds S] [--every MS] | sweep [--starts N]\n");
     return 2;
 }
 
@@ -396,7 +399,7 @@ int main(int argc, char** argv)
         return usageError();
     }
     const std::string command = argv[1];
-    int plays = 5, minutes = 10, seconds = 10, starts = 100, refresh = 0;
+    int plays = 5, minutes = 10, seconds = 10, starts = 100, refresh = 0, every = 2000;
     std::string label;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
@@ -409,6 +412,8 @@ int main(int argc, char** argv)
             seconds = value;
         } else if (flag == "--starts") {
             starts = value;
+        } else if (flag == "--every") {
+            every = value;
         } else if (flag == "--refresh") {
             refresh = value;
         } else if (flag == "--label") {
@@ -421,7 +426,7 @@ int main(int argc, char** argv)
         return memory(std::max(1, plays), std::max(1, minutes));
     }
     if (command == "paced") {
-        return paced(std::max(1, seconds), std::max(10, starts));
+        return paced(std::max(1, seconds), std::max(10, every));
     }
     if (command == "idle") {
         return idle(std::max(1, seconds));
