@@ -14,7 +14,10 @@
 // "At the device" is mixed + latency. What a sound server and the sound card add after the
 // device OpenAL writes to (a PipeWire or PulseAudio quantum, the card's buffer) is not included.
 //
-// Usage: SoundLatency [--knocks N]   (N knocks per mode, default 250)
+// Usage: SoundLatency [--knocks N] [--isolated]
+//   N knocks per mode, default 250. --isolated adds a run of normal-mode knocks 1.5 s apart:
+//   each clip has ended and the idle device has been paused before the next knock, so every
+//   clip waits for the device to resume (about 6 minutes for 250 knocks).
 #include "Services/AccelerometerService.h"
 #include "Services/AudioPlayerService.h"
 #include "Services/ClipPlayer.h"
@@ -314,12 +317,15 @@ int main(int argc, char** argv)
     QLoggingCategory::setFilterRules("thwacko.slaps.info=false");
 
     int knocks = 250;
+    bool isolated = false;
     const QStringList args = QCoreApplication::arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (args[i] == "--knocks" && i + 1 < args.size()) {
             knocks = std::max(1, args[++i].toInt());
+        } else if (args[i] == "--isolated") {
+            isolated = true;
         } else {
-            std::fprintf(stderr, "usage: SoundLatency [--knocks N]\n");
+            std::fprintf(stderr, "usage: SoundLatency [--knocks N] [--isolated]\n");
             return 2;
         }
     }
@@ -329,7 +335,10 @@ int main(int argc, char** argv)
     testsupport::TempDir dir;
     const foundation::Bundle bundle(std::filesystem::path(THWACKO_SOURCE_DIR) / "resources", dir.path().string());
 
-    const Mode modes[] = {{"normal", false, 31}, {"fast", true, 51}};
+    std::vector<Mode> modes = {{"normal", false, 31}, {"fast", true, 51}};
+    if (isolated) {
+        modes.push_back({"isolated", false, 187});
+    }
     std::printf("Report arrival to the clip's first sample at the device, through ThwackoViewModel and\n"
                 "AudioPlayerService on OpenAL Soft's \"%s\" backend; %d knocks per mode, pain pack\n\n",
                 std::getenv("ALSOFT_DRIVERS"), knocks);
