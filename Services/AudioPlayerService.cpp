@@ -12,6 +12,16 @@
 #include <thread>
 #include <vector>
 
+namespace {
+
+// One write, so lines of clips failing at the same time do not interleave.
+void printError(const std::string& description)
+{
+    std::cout << ("Audio playback error: " + description + "\n") << std::flush;
+}
+
+} // namespace
+
 struct AudioPlayerService::State {
     std::mutex lock;
     std::vector<std::shared_ptr<audio::AudioPlayer>> activePlayers; // guarded by lock
@@ -66,12 +76,13 @@ void AudioPlayerService::play(const std::filesystem::path& fileURL, double ampli
         }
         auto created = audio::AudioPlayer::create(fileURL);
         if (!created.player) {
-            // One write, so lines of clips failing at the same time do not interleave.
-            std::cout << ("Audio playback error: " + created.error + "\n") << std::flush;
+            printError(created.error);
             return;
         }
         const std::shared_ptr<audio::AudioPlayer> player = std::move(created.player);
-        player->prepareToPlay();
+        if (!player->prepareToPlay()) {
+            printError(player->failure()); // and go on: play() decides whether it sounds
+        }
         if (self->volumeScaling.load()) {
             player->setVolume(static_cast<float>(amplitudeToVolume(amplitude)));
         }
@@ -86,7 +97,9 @@ void AudioPlayerService::play(const std::filesystem::path& fileURL, double ampli
             }
             self->activePlayers.push_back(player);
         }
-        player->play();
+        if (!player->play()) {
+            printError(player->failure()); // it reports not playing, so it leaves the list below
+        }
         {
             // stopAll() may have taken its copy and stopped the player between registration and
             // play(), which would have started it again.

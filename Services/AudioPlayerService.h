@@ -23,8 +23,9 @@ public:
     AudioPlayerService(const AudioPlayerService&) = delete;
     AudioPlayerService& operator=(const AudioPlayerService&) = delete;
 
-    /// Queues the clip at `fileURL` and returns at once. A clip that cannot be loaded prints
-    /// "Audio playback error: " and the reason to standard output; the caller is not told.
+    /// Queues the clip at `fileURL` and returns at once. A clip that cannot be loaded, readied or
+    /// started prints "Audio playback error: " and the reason to standard output; the caller is
+    /// not told.
     void play(const std::filesystem::path& fileURL, double amplitude) override;
     /// Stops every clip playing and every clip queued before this call that has not started yet.
     void stopAll() override;

@@ -1,33 +1,79 @@
 #include "platform/audio/AudioPlayer.h"
 
+#define AL_ALEXT_PROTOTYPES
 #include <AL/al.h>
 #include <AL/alc.h>
+#include <AL/alext.h>
 #include <algorithm>
+#include <array>
 #include <cerrno>
-#include <climits>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <list>
 #include <mpg123.h>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace audio {
 
 namespace {
 
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+// Clips longer than this are streamed rather than decoded whole.
+constexpr double kStreamAboveSeconds = 5.0;
+// A stream keeps this many buffers of kChunkSeconds queued: a second ahead of the mixer.
+constexpr int kStreamBuffers = 4;
+constexpr double kChunkSeconds = 0.25;
+constexpr auto kRefillInterval = 100ms;
+// While the device runs, the output looks this often whether anything still plays. The mixer
+// costs as much mixing silence as sound, so the device is paused soon after the last clip ends;
+// but a resumed device takes one more update to start, so while clips come in quick succession
+// (slapping) it is kept running a little longer, and only the first clip of a run pays for that.
+constexpr auto kIdleCheckInterval = 50ms;
+constexpr auto kPauseAfterIdle = 100ms;
+constexpr auto kPauseAfterIdleInRun = 1s;
+constexpr auto kRunGap = 1s; // clips started closer than this make a run
+// Decoded clips kept for later plays (in OpenAL's buffers), least recently used dropped first.
+constexpr std::size_t kCacheBytes = 8u << 20;
+// The mixer's update: 128 frames (2.9 ms at 44.1 kHz) in 2 periods. OpenAL Soft 1.19 ignores
+// the context's ALC_REFRESH attribute on a playback device and takes its update size only from
+// its configuration, so the size is given there (see configureUpdateSize()).
+constexpr int kPeriodFrames = 128;
+constexpr int kPeriods = 2;
+
 // The one device and context of the process. Every AL call of every player runs under `mutex`:
 // OpenAL's error state is per context, so unserialised calls could read each other's errors.
+// Lock order: a stream's mutex, or the cache's, before this one.
 struct Output {
     std::mutex mutex;
     ALCdevice* device = nullptr;
     ALCcontext* context = nullptr;
     int players = 0;
     bool closed = false;
+    bool canPause = false;
+    bool paused = false;
+    SteadyClock::time_point lastPlay{}; // the last two play() calls
+    SteadyClock::time_point previousPlay{};
+    std::vector<ALuint> sources;                               // of every player
+    std::vector<std::shared_ptr<AudioPlayer::Stream>> streams; // of every streaming player
+    // The worker refills streams and pauses the device when nothing has played for a while.
+    std::thread worker;
+    std::condition_variable wake;
+    bool kick = false;
+    bool stopping = false;
 };
 
 // Never destroyed: players may still be released by other threads while statics are torn down.
@@ -37,11 +83,22 @@ Output& output()
     return *shared;
 }
 
-// Closes the device at exit when no player holds a source any more, so a capturing backend
-// finishes its file; with players left, their sources stay valid to the end of the process.
+void workerLoop();
+
+// Stops the worker, then closes the device when no player holds a source any more, so a
+// capturing backend finishes its file; with players left, their sources stay valid to the end
+// of the process.
 void closeAtExit()
 {
     Output& out = output();
+    {
+        std::lock_guard guard(out.mutex);
+        out.stopping = true;
+    }
+    out.wake.notify_all();
+    if (out.worker.joinable()) {
+        out.worker.join();
+    }
     std::lock_guard guard(out.mutex);
     if (out.context == nullptr || out.players > 0) {
         return;
@@ -54,6 +111,42 @@ void closeAtExit()
     out.closed = true;
 }
 
+// OpenAL Soft reads its configuration once, at its first call in the process. Unless the user
+// points it at a configuration of their own (ALSOFT_CONF), give it one with the update size,
+// read and then removed.
+class UpdateSizeConfig {
+public:
+    UpdateSizeConfig()
+    {
+        if (std::getenv("ALSOFT_CONF") != nullptr) {
+            return;
+        }
+        char name[] = "/tmp/thwacko-openal-XXXXXX";
+        const int fd = ::mkstemp(name);
+        if (fd < 0) {
+            return;
+        }
+        const std::string text = "[general]\nperiod_size = " + std::to_string(kPeriodFrames) +
+                                 "\nperiods = " + std::to_string(kPeriods) + "\n";
+        const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        ::close(fd);
+        path = name;
+        if (written) {
+            ::setenv("ALSOFT_CONF", name, 1);
+        }
+    }
+    ~UpdateSizeConfig()
+    {
+        if (!path.empty()) {
+            ::unsetenv("ALSOFT_CONF");
+            ::unlink(path.c_str());
+        }
+    }
+
+private:
+    std::string path;
+};
+
 // Caller holds the mutex. Retries on every call until a device opens, so a sound card that
 // appears later is used.
 bool ensureOpen(Output& out, std::string& error)
@@ -65,7 +158,13 @@ bool ensureOpen(Output& out, std::string& error)
         error = "the sound device is closed";
         return false;
     }
-    ALCdevice* device = alcOpenDevice(nullptr);
+    ALCdevice* device = nullptr;
+    {
+        static std::once_flag configured;
+        std::optional<UpdateSizeConfig> config;
+        std::call_once(configured, [&] { config.emplace(); });
+        device = alcOpenDevice(nullptr);
+    }
     if (device == nullptr) {
         error = "cannot open the sound device";
         return false;
@@ -83,9 +182,29 @@ bool ensureOpen(Output& out, std::string& error)
     alDistanceModel(AL_NONE);
     out.device = device;
     out.context = context;
+    // OpenAL Soft's wave writer resumes writing over its file's header instead of at its end,
+    // and a file costs nothing to keep writing: it is never paused. OpenAL Soft 1.19 names every
+    // opened device "OpenAL Soft"; the default device (the one opened) carries its backend's name.
+    const ALCchar* opened = alcGetString(nullptr, ALC_DEFAULT_ALL_DEVICES_SPECIFIER);
+    out.canPause = alcIsExtensionPresent(device, "ALC_SOFT_pause_device") == ALC_TRUE &&
+                   !(opened != nullptr && std::strcmp(opened, "Wave File Writer") == 0);
+    if (!out.worker.joinable() && !out.stopping) {
+        out.worker = std::thread(workerLoop);
+    }
     static std::once_flag atExit;
     std::call_once(atExit, [] { std::atexit(closeAtExit); });
     return true;
+}
+
+// Caller holds the mutex: the device runs again before a source starts.
+void resume(Output& out)
+{
+    if (out.paused) {
+        alcDeviceResumeSOFT(out.device);
+        out.paused = false;
+    }
+    out.kick = true;
+    out.wake.notify_all();
 }
 
 std::string alErrorText(ALenum code)
@@ -94,119 +213,359 @@ std::string alErrorText(ALenum code)
     return text != nullptr ? text : "error " + std::to_string(code);
 }
 
-struct Clip {
-    std::vector<std::int16_t> samples; // interleaved
+// ---- decoding ----
+
+// An open MP3 file with its decoder, set to 16-bit samples in the file's first format.
+struct Decoder {
+    int fd = -1;
+    mpg123_handle* handle = nullptr;
     long rate = 0;
     int channels = 0;
-};
+    std::string name;
 
-struct DecoderHandle {
-    mpg123_handle* handle = nullptr;
-    ~DecoderHandle()
+    Decoder() = default;
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+    ~Decoder()
     {
         if (handle != nullptr) {
             mpg123_close(handle);
             mpg123_delete(handle);
         }
-    }
-};
-
-struct FileDescriptor {
-    int fd = -1;
-    ~FileDescriptor()
-    {
         if (fd >= 0) {
             ::close(fd);
         }
     }
-};
 
-bool decode(const std::filesystem::path& file, Clip& clip, std::string& error)
-{
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { mpg123_init(); });
-
-    const std::string name = file.string();
-    FileDescriptor in{::open(name.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (in.fd < 0) {
-        error = "cannot open " + name + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat info {};
-    if (::fstat(in.fd, &info) != 0) {
-        error = "cannot open " + name + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = "cannot open " + name + ": " + std::strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
-        return false;
+    std::string failed(int result) const
+    {
+        return "cannot decode " + name + ": " +
+               (result == MPG123_ERR ? std::string(mpg123_strerror(handle)) : mpg123_plain_strerror(result));
     }
 
-    int code = MPG123_OK;
-    DecoderHandle decoder{mpg123_new(nullptr, &code)};
-    if (decoder.handle == nullptr) {
-        error = "cannot decode " + name + ": " + mpg123_plain_strerror(code);
-        return false;
-    }
-    mpg123_handle* mh = decoder.handle;
-    // Warnings about junk in the stream would go to standard error; the result says enough.
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-    mpg123_format_none(mh);
-    const long* rates = nullptr;
-    std::size_t rateCount = 0;
-    mpg123_rates(&rates, &rateCount);
-    for (std::size_t i = 0; i < rateCount; ++i) {
-        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    }
+    ALenum format() const { return channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16; }
 
-    auto failed = [&](int result) {
-        error = "cannot decode " + name + ": " +
-                (result == MPG123_ERR ? std::string(mpg123_strerror(mh)) : mpg123_plain_strerror(result));
-        return false;
-    };
-    if (int result = mpg123_open_fd(mh, in.fd); result != MPG123_OK) {
-        return failed(result);
-    }
-    int channels = 0;
-    int encoding = 0;
-    if (int result = mpg123_getformat(mh, &clip.rate, &channels, &encoding); result != MPG123_OK) {
-        if (result == MPG123_DONE) {
-            error = "cannot decode " + name + ": no audio data";
+    bool open(const std::string& path, std::string& error)
+    {
+        static std::once_flag initialised;
+        std::call_once(initialised, [] { mpg123_init(); });
+        name = path;
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            error = "cannot open " + name + ": " + std::strerror(errno);
             return false;
         }
-        return failed(result);
+        int code = MPG123_OK;
+        handle = mpg123_new(nullptr, &code);
+        if (handle == nullptr) {
+            error = "cannot decode " + name + ": " + mpg123_plain_strerror(code);
+            return false;
+        }
+        // Warnings about junk in the stream would go to standard error; the result says enough.
+        mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+        mpg123_format_none(handle);
+        const long* rates = nullptr;
+        std::size_t rateCount = 0;
+        mpg123_rates(&rates, &rateCount);
+        for (std::size_t i = 0; i < rateCount; ++i) {
+            mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+        }
+        if (int result = mpg123_open_fd(handle, fd); result != MPG123_OK) {
+            error = failed(result);
+            return false;
+        }
+        int encoding = 0;
+        if (int result = mpg123_getformat(handle, &rate, &channels, &encoding); result != MPG123_OK) {
+            error = result == MPG123_DONE ? "cannot decode " + name + ": no audio data" : failed(result);
+            return false;
+        }
+        // Hold the format: a stream that changes it midway is not one clip we can play.
+        mpg123_format_none(handle);
+        mpg123_format(handle, rate, channels, encoding);
+        return true;
     }
-    // Hold the format: a stream that changes it midway is not one clip we can play.
-    mpg123_format_none(mh);
-    mpg123_format(mh, clip.rate, channels, encoding);
-    clip.channels = channels;
 
-    std::vector<unsigned char> chunk(64 * 1024);
-    std::vector<unsigned char> bytes;
-    for (;;) {
-        std::size_t done = 0;
-        const int result = mpg123_read(mh, chunk.data(), chunk.size(), &done);
-        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(done));
-        if (result == MPG123_DONE) {
+    /// The decoder's estimate of the clip's length in seconds, or nullopt when it has none.
+    std::optional<double> estimatedSeconds() const
+    {
+        const off_t frames = mpg123_length(handle);
+        if (frames < 0 || rate <= 0) {
+            return std::nullopt;
+        }
+        return double(frames) / double(rate);
+    }
+
+    /// Appends up to `frames` frames to `samples`; `ended` is set at the end of the data.
+    bool read(std::vector<std::int16_t>& samples, std::size_t frames, bool& ended, std::string& error)
+    {
+        const std::size_t frameSamples = static_cast<std::size_t>(channels);
+        const std::size_t start = samples.size();
+        samples.resize(start + frames * frameSamples);
+        auto* bytes = reinterpret_cast<unsigned char*>(samples.data() + start);
+        const std::size_t wanted = frames * frameSamples * sizeof(std::int16_t);
+        std::size_t have = 0;
+        ended = false;
+        bool ok = true;
+        while (have < wanted) {
+            std::size_t done = 0;
+            const int result = mpg123_read(handle, bytes + have, wanted - have, &done);
+            have += done;
+            if (result == MPG123_DONE) {
+                ended = true;
+                break;
+            }
+            if (result != MPG123_OK && result != MPG123_NEW_FORMAT) {
+                error = failed(result);
+                ok = false;
+                break;
+            }
+        }
+        samples.resize(start + have / (frameSamples * sizeof(std::int16_t)) * frameSamples);
+        return ok;
+    }
+
+    bool rewind(std::string& error)
+    {
+        if (const off_t at = mpg123_seek(handle, 0, SEEK_SET); at < 0) {
+            error = failed(static_cast<int>(at));
+            return false;
+        }
+        return true;
+    }
+};
+
+std::size_t framesOf(double seconds, long rate) { return static_cast<std::size_t>(seconds * double(rate)); }
+
+} // namespace
+
+// ---- decoded clips and their cache ----
+
+/// A whole decoded clip in an OpenAL buffer; deleted when the cache and the last player let go.
+struct AudioPlayer::Sound {
+    ALuint buffer = 0;
+    std::size_t bytes = 0;
+    ~Sound()
+    {
+        Output& out = output();
+        std::lock_guard guard(out.mutex);
+        if (out.context != nullptr && buffer != 0) {
+            alDeleteBuffers(1, &buffer);
+            alGetError();
+        }
+    }
+};
+
+namespace {
+
+struct FileKey {
+    std::string path;
+    off_t size = 0;
+    std::int64_t modified = 0; // ns
+
+    bool operator==(const FileKey&) const = default;
+};
+
+class SoundCache {
+public:
+    std::shared_ptr<AudioPlayer::Sound> find(const FileKey& key)
+    {
+        std::lock_guard guard(mutex);
+        for (auto it = entries.begin(); it != entries.end(); ++it) {
+            if (it->key == key) {
+                entries.splice(entries.begin(), entries, it);
+                return it->sound;
+            }
+        }
+        return nullptr;
+    }
+
+    void insert(const FileKey& key, std::shared_ptr<AudioPlayer::Sound> sound)
+    {
+        std::list<Entry> dropped; // released after the lock: a sound's release takes the output's lock
+        {
+            std::lock_guard guard(mutex);
+            for (auto it = entries.begin(); it != entries.end();) {
+                if (it->key.path == key.path) { // an older version of the file
+                    bytes -= it->sound->bytes;
+                    auto next = std::next(it);
+                    dropped.splice(dropped.end(), entries, it);
+                    it = next;
+                } else {
+                    ++it;
+                }
+            }
+            bytes += sound->bytes;
+            entries.push_front({key, std::move(sound)});
+            while (bytes > kCacheBytes && entries.size() > 1) {
+                bytes -= entries.back().sound->bytes;
+                dropped.splice(dropped.end(), entries, std::prev(entries.end()));
+            }
+        }
+    }
+
+private:
+    struct Entry {
+        FileKey key;
+        std::shared_ptr<AudioPlayer::Sound> sound;
+    };
+    std::mutex mutex;
+    std::list<Entry> entries; // most recently used first
+    std::size_t bytes = 0;
+};
+
+SoundCache& cache()
+{
+    static SoundCache* shared = new SoundCache;
+    return *shared;
+}
+
+} // namespace
+
+// ---- streams ----
+
+/// A clip decoded a chunk at a time into buffers queued on the player's source. The worker
+/// keeps the queue full; play() starts it over. Lock `mutex` before the output's.
+struct AudioPlayer::Stream {
+    std::mutex mutex;
+    std::unique_ptr<Decoder> decoder;
+    std::array<ALuint, kStreamBuffers> buffers{};
+    std::vector<ALuint> free; // buffers not queued
+    std::vector<std::int16_t> scratch;
+    bool decoderEnded = false;
+    // Guarded by the output's mutex:
+    ALuint source = 0;   // 0 once the player is gone
+    bool wanted = false; // play() called and no stop() since
+    bool fedAll = false; // the whole clip has been queued
+};
+
+namespace {
+
+using Stream = AudioPlayer::Stream;
+
+// Caller holds the stream's mutex, not the output's. Decodes into every free buffer and queues
+// it; restarts a source that ran dry while it should play. False once the player is gone.
+bool feed(Stream& s)
+{
+    Output& out = output();
+    {
+        std::lock_guard guard(out.mutex);
+        if (s.source == 0 || out.context == nullptr) {
+            return false;
+        }
+        ALint processed = 0;
+        alGetSourcei(s.source, AL_BUFFERS_PROCESSED, &processed);
+        for (; processed > 0; --processed) {
+            ALuint done = 0;
+            alSourceUnqueueBuffers(s.source, 1, &done);
+            s.free.push_back(done);
+        }
+        alGetError();
+    }
+    while (!s.free.empty() && !s.decoderEnded) {
+        s.scratch.clear();
+        std::string error;
+        bool ended = false;
+        const bool ok = s.decoder->read(s.scratch, framesOf(kChunkSeconds, s.decoder->rate), ended, error);
+        s.decoderEnded = ended || !ok; // a fault midway ends the clip there
+        if (s.scratch.empty()) {
             break;
         }
-        if (result != MPG123_OK && result != MPG123_NEW_FORMAT) {
-            return failed(result);
+        std::lock_guard guard(out.mutex);
+        if (s.source == 0 || out.context == nullptr) {
+            return false;
+        }
+        const ALuint buffer = s.free.back();
+        alBufferData(buffer, s.decoder->format(), s.scratch.data(),
+                     static_cast<ALsizei>(s.scratch.size() * sizeof(std::int16_t)),
+                     static_cast<ALsizei>(s.decoder->rate));
+        alSourceQueueBuffers(s.source, 1, &buffer);
+        if (alGetError() == AL_NO_ERROR) {
+            s.free.pop_back();
         }
     }
-    const std::size_t frameBytes = sizeof(std::int16_t) * static_cast<std::size_t>(channels);
-    const std::size_t frames = bytes.size() / frameBytes;
-    if (frames == 0) {
-        error = "cannot decode " + name + ": no audio data";
+    std::lock_guard guard(out.mutex);
+    if (s.source == 0 || out.context == nullptr) {
         return false;
     }
-    if (frames * frameBytes > static_cast<std::size_t>(INT_MAX)) {
-        error = "cannot play " + name + ": the clip is too long";
-        return false;
+    if (s.wanted) {
+        ALint state = AL_STOPPED;
+        ALint queued = 0;
+        alGetSourcei(s.source, AL_SOURCE_STATE, &state);
+        alGetSourcei(s.source, AL_BUFFERS_QUEUED, &queued);
+        if (state != AL_PLAYING && queued > 0) {
+            resume(out);
+            alSourcePlay(s.source); // it ran dry; the rest has been queued since
+        }
+        alGetError();
     }
-    clip.samples.resize(frames * static_cast<std::size_t>(channels));
-    std::memcpy(clip.samples.data(), bytes.data(), frames * frameBytes);
+    s.fedAll = s.decoderEnded;
     return true;
+}
+
+// Caller holds the output's mutex.
+bool anythingPlaying(const Output& out)
+{
+    for (const ALuint source : out.sources) {
+        ALint state = AL_STOPPED;
+        alGetSourcei(source, AL_SOURCE_STATE, &state);
+        if (state == AL_PLAYING) {
+            return true;
+        }
+    }
+    for (const auto& stream : out.streams) {
+        if (stream->wanted && !stream->fedAll) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void workerLoop()
+{
+    Output& out = output();
+    std::unique_lock lock(out.mutex);
+    bool idle = false; // since idleSince
+    SteadyClock::time_point idleSince;
+    while (!out.stopping) {
+        std::vector<std::shared_ptr<Stream>> streams;
+        for (const auto& stream : out.streams) {
+            if (stream->wanted && !stream->fedAll) {
+                streams.push_back(stream);
+            }
+        }
+        if (!streams.empty()) {
+            lock.unlock();
+            for (const auto& stream : streams) {
+                std::lock_guard streamGuard(stream->mutex);
+                feed(*stream);
+            }
+            streams.clear();
+            lock.lock();
+        }
+        if (out.context != nullptr && !out.paused && out.canPause) {
+            if (anythingPlaying(out)) {
+                idle = false;
+            } else if (!idle) {
+                idle = true;
+                idleSince = SteadyClock::now();
+            } else if (SteadyClock::now() - idleSince >=
+                       (out.lastPlay - out.previousPlay < kRunGap ? kPauseAfterIdleInRun : kPauseAfterIdle)) {
+                alcDevicePauseSOFT(out.device);
+                out.paused = true;
+                idle = false;
+            }
+        }
+        const bool feeding =
+            std::any_of(out.streams.begin(), out.streams.end(), [](const auto& s) { return s->wanted && !s->fedAll; });
+        if (feeding) {
+            out.wake.wait_for(lock, kRefillInterval, [&] { return out.stopping || out.kick; });
+        } else if (out.paused || out.context == nullptr) {
+            out.wake.wait(lock, [&] { return out.stopping || out.kick; });
+        } else {
+            out.wake.wait_for(lock, kIdleCheckInterval, [&] { return out.stopping || out.kick; });
+        }
+        out.kick = false;
+    }
 }
 
 } // namespace
@@ -214,74 +573,186 @@ bool decode(const std::filesystem::path& file, Clip& clip, std::string& error)
 CreateResult AudioPlayer::create(const std::filesystem::path& file)
 {
     CreateResult result;
-    Clip clip;
-    if (!decode(file, clip, result.error)) {
+    const std::string name = file.string();
+
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        result.error = "cannot open " + name + ": " + std::strerror(errno);
         return result;
     }
+    if (!S_ISREG(info.st_mode)) {
+        result.error = "cannot open " + name + ": " + std::strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+        return result;
+    }
+    const FileKey key{name, info.st_size,
+                      std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + std::int64_t(info.st_mtim.tv_nsec)};
 
     // Made before the lock is taken: a player given up below is released after the lock is let go.
     std::shared_ptr<AudioPlayer> player(new AudioPlayer);
+    player->name = name;
+    std::shared_ptr<Sound> sound = cache().find(key);
+    std::shared_ptr<Stream> stream;
+    std::vector<std::int16_t> samples;
+    auto decoderOwner = std::make_unique<Decoder>();
+    Decoder& decoder = *decoderOwner;
+    if (!sound) {
+        if (!decoder.open(name, result.error)) {
+            return result;
+        }
+        // Decode whole what is (or turns out, when the estimate is missing or wrong) short.
+        const std::size_t limit = framesOf(kStreamAboveSeconds, decoder.rate);
+        bool streaming = decoder.estimatedSeconds().value_or(0.0) > kStreamAboveSeconds;
+        bool ended = false;
+        if (!streaming) {
+            if (!decoder.read(samples, limit + 1, ended, result.error)) {
+                return result;
+            }
+            if (!ended && samples.size() / static_cast<std::size_t>(decoder.channels) > limit) {
+                streaming = true;
+                samples.clear();
+                if (!decoder.rewind(result.error)) {
+                    return result;
+                }
+            }
+        }
+        if (streaming) {
+            stream = std::make_shared<Stream>();
+            // The beginning is read now: it tells a clip from a file without sound, and the
+            // source starts on it while the worker decodes the rest.
+            if (!decoder.read(stream->scratch, framesOf(kChunkSeconds, decoder.rate), ended, result.error)) {
+                return result;
+            }
+            stream->decoderEnded = ended;
+            samples.swap(stream->scratch);
+        }
+        if (samples.empty()) {
+            result.error = "cannot decode " + name + ": no audio data";
+            return result;
+        }
+    }
+
     Output& out = output();
-    std::lock_guard guard(out.mutex);
+    std::unique_lock lock(out.mutex);
     if (!ensureOpen(out, result.error)) {
         return result;
     }
     alGetError();
-    alGenBuffers(1, &player->buffer);
-    if (ALenum code = alGetError(); code != AL_NO_ERROR) {
-        player->buffer = 0;
-        result.error = "cannot load " + file.string() + ": " + alErrorText(code);
-        return result;
+    if (!sound && !stream) {
+        auto fresh = std::make_shared<Sound>();
+        alGenBuffers(1, &fresh->buffer);
+        if (ALenum code = alGetError(); code != AL_NO_ERROR) {
+            fresh->buffer = 0;
+            result.error = "cannot load " + name + ": " + alErrorText(code);
+            lock.unlock(); // the sound's release takes the lock
+            return result;
+        }
+        fresh->bytes = samples.size() * sizeof(std::int16_t);
+        alBufferData(fresh->buffer, decoder.format(), samples.data(), static_cast<ALsizei>(fresh->bytes),
+                     static_cast<ALsizei>(decoder.rate));
+        if (ALenum code = alGetError(); code != AL_NO_ERROR) {
+            result.error = "cannot load " + name + ": " + alErrorText(code);
+            lock.unlock();
+            return result;
+        }
+        sound = std::move(fresh);
+        lock.unlock();
+        cache().insert(key, sound);
+        samples = {};
+        lock.lock();
+        if (!ensureOpen(out, result.error)) {
+            lock.unlock();
+            return result;
+        }
+    }
+    if (stream) {
+        stream->decoder = std::move(decoderOwner);
+        alGenBuffers(kStreamBuffers, stream->buffers.data());
+        if (ALenum code = alGetError(); code != AL_NO_ERROR) {
+            stream->buffers.fill(0);
+            result.error = "cannot load " + name + ": " + alErrorText(code);
+            return result;
+        }
     }
     ++out.players; // from here on the destructor releases what exists
-    alBufferData(player->buffer, clip.channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16, clip.samples.data(),
-                 static_cast<ALsizei>(clip.samples.size() * sizeof(std::int16_t)), static_cast<ALsizei>(clip.rate));
-    if (ALenum code = alGetError(); code != AL_NO_ERROR) {
-        result.error = "cannot load " + file.string() + ": " + alErrorText(code);
-        return result;
-    }
+    player->sound = sound;
+    player->stream = stream;
     alGenSources(1, &player->source);
     if (ALenum code = alGetError(); code != AL_NO_ERROR) {
         player->source = 0;
-        result.error = "cannot play " + file.string() + ": " + alErrorText(code);
+        result.error = "cannot play " + name + ": " + alErrorText(code);
+        lock.unlock();
         return result;
     }
+    out.sources.push_back(player->source);
     alSourcei(player->source, AL_SOURCE_RELATIVE, AL_TRUE);
     alSource3f(player->source, AL_POSITION, 0.0f, 0.0f, 0.0f);
-    alSourcei(player->source, AL_BUFFER, static_cast<ALint>(player->buffer));
+    if (sound) {
+        alSourcei(player->source, AL_BUFFER, static_cast<ALint>(sound->buffer));
+    } else {
+        stream->source = player->source;
+        stream->free.assign(stream->buffers.begin(), stream->buffers.end() - 1);
+        const ALuint first = stream->buffers.back();
+        alBufferData(first, decoder.format(), samples.data(),
+                     static_cast<ALsizei>(samples.size() * sizeof(std::int16_t)), static_cast<ALsizei>(decoder.rate));
+        alSourceQueueBuffers(player->source, 1, &first);
+        stream->fedAll = stream->decoderEnded;
+        out.streams.push_back(stream);
+    }
     if (ALenum code = alGetError(); code != AL_NO_ERROR) {
-        result.error = "cannot play " + file.string() + ": " + alErrorText(code);
+        result.error = "cannot play " + name + ": " + alErrorText(code);
+        lock.unlock();
         return result;
     }
+    lock.unlock();
     result.player = std::move(player);
     return result;
 }
 
 AudioPlayer::~AudioPlayer()
 {
-    if (buffer == 0) {
-        return;
-    }
     Output& out = output();
-    std::lock_guard guard(out.mutex);
-    --out.players;
-    if (out.context == nullptr) {
-        return; // the device is gone, and its sources with it
+    std::unique_lock<std::mutex> streamGuard;
+    if (stream) {
+        streamGuard = std::unique_lock(stream->mutex); // waits for the worker to be done with it
     }
-    if (source != 0) {
-        alSourceStop(source);
-        alSourcei(source, AL_BUFFER, 0);
-        alDeleteSources(1, &source);
+    {
+        std::lock_guard guard(out.mutex);
+        if (sound || stream) {
+            --out.players;
+        }
+        if (stream) {
+            stream->source = 0;
+            std::erase(out.streams, stream);
+        }
+        std::erase(out.sources, source);
+        if (out.context != nullptr) { // without it, the device is gone and its sources with it
+            if (source != 0) {
+                alSourceStop(source);
+                alSourcei(source, AL_BUFFER, 0);
+                alDeleteSources(1, &source);
+            }
+            if (stream) {
+                for (ALuint buffer : stream->buffers) {
+                    if (buffer != 0) {
+                        alDeleteBuffers(1, &buffer);
+                    }
+                }
+            }
+            alGetError();
+        }
     }
-    alDeleteBuffers(1, &buffer);
-    alGetError();
+    // The sound is let go here, after the lock: the last holder deletes its buffer under it.
 }
 
 bool AudioPlayer::prepareToPlay()
 {
     Output& out = output();
     std::lock_guard guard(out.mutex);
-    return out.context != nullptr;
+    if (out.context == nullptr) {
+        lastFailure = "cannot play " + name + ": the sound device is closed";
+        return false;
+    }
+    return true;
 }
 
 void AudioPlayer::setVolume(float volume)
@@ -326,13 +797,54 @@ void AudioPlayer::applyPitch()
 bool AudioPlayer::play()
 {
     Output& out = output();
+    if (stream && !fresh) {
+        // Start over: drop the queue and decode the beginning again.
+        std::lock_guard streamGuard(stream->mutex);
+        {
+            std::lock_guard guard(out.mutex);
+            if (out.context == nullptr) {
+                lastFailure = "cannot play " + name + ": the sound device is closed";
+                return false;
+            }
+            stream->wanted = false;
+            stream->fedAll = false;
+            alSourceStop(source);
+            alSourcei(source, AL_BUFFER, 0);
+            alGetError();
+            stream->free.assign(stream->buffers.begin(), stream->buffers.end());
+        }
+        std::string error;
+        if (!stream->decoder->rewind(error)) {
+            lastFailure = "cannot play " + name + ": " + error.substr(error.find(": ") + 2);
+            return false;
+        }
+        stream->decoderEnded = false;
+        feed(*stream);
+    }
+    fresh = false;
     std::lock_guard guard(out.mutex);
     if (out.context == nullptr) {
+        lastFailure = "cannot play " + name + ": the sound device is closed";
         return false;
     }
+    ALCint connected = ALC_TRUE;
+    alcGetIntegerv(out.device, ALC_CONNECTED, 1, &connected);
+    if (connected != ALC_TRUE) {
+        lastFailure = "cannot play " + name + ": the sound device is disconnected";
+        return false;
+    }
+    resume(out);
+    out.previousPlay = std::exchange(out.lastPlay, SteadyClock::now());
     alGetError();
     alSourcePlay(source);
-    return alGetError() == AL_NO_ERROR;
+    if (ALenum code = alGetError(); code != AL_NO_ERROR) {
+        lastFailure = "cannot play " + name + ": " + alErrorText(code);
+        return false;
+    }
+    if (stream) {
+        stream->wanted = true;
+    }
+    return true;
 }
 
 bool AudioPlayer::isPlaying() const
@@ -344,16 +856,22 @@ bool AudioPlayer::isPlaying() const
     }
     ALint state = AL_STOPPED;
     alGetSourcei(source, AL_SOURCE_STATE, &state);
-    return state == AL_PLAYING;
+    // A stream that ran dry plays on once the worker has queued more.
+    return state == AL_PLAYING || (stream && stream->wanted && !stream->fedAll);
 }
 
 void AudioPlayer::stop()
 {
     Output& out = output();
     std::lock_guard guard(out.mutex);
+    if (stream) {
+        stream->wanted = false;
+    }
     if (out.context != nullptr) {
         alSourceStop(source);
     }
 }
+
+std::string AudioPlayer::failure() const { return lastFailure; }
 
 } // namespace audio

@@ -5,9 +5,12 @@
 #include "support/EventLoop.h"
 #include "support/TempDir.h"
 
+#include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -175,6 +178,110 @@ TEST_F(AudioPlayerTest, StoppingOrReleasingSilencesAtOnce)
         if (player) {
             EXPECT_FALSE(player->isPlaying());
         }
+    }
+}
+
+TEST_F(AudioPlayerTest, ALongClipPlaysWholeWithoutGapsEachTimeItIsPlayed)
+{
+    auto player = load("tone550-stream-stereo.mp3"); // six seconds: streamed, not decoded whole
+    ASSERT_NE(player, nullptr);
+    for (const char* round : {"first play", "played again from the start"}) {
+        SCOPED_TRACE(round);
+        const Burst burst = playToEnd(*player);
+        EXPECT_NEAR(seconds(burst), 6.0, 0.05);
+        const auto& frames = capture.frames();
+        const std::size_t second = capture.framesFor(std::chrono::seconds(1));
+        for (std::size_t at = burst.begin; at + second <= burst.end; at += second) {
+            EXPECT_GT(audiotest::toneAmplitude(frames, at, at + second, capture.rate(), 550), 0.2) << "at frame " << at;
+        }
+    }
+}
+
+TEST_F(AudioPlayerTest, ALongClipStopsAtOnceAndAtDoubleRateTakesHalfTheTime)
+{
+    struct Case {
+        const char* name;
+        bool stopEarly;
+        float rate;
+        double seconds;
+    };
+    const Case cases[] = {{"stopped after it began", true, 1.0f, 0.0}, {"double rate", false, 2.0f, 3.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto player = load("tone550-stream-stereo.mp3");
+        ASSERT_NE(player, nullptr);
+        player->setRate(c.rate);
+        player->setEnableRate(true);
+        const std::size_t from = capture.mark();
+        ASSERT_TRUE(player->play());
+        if (c.stopEarly) {
+            ASSERT_TRUE(testsupport::pumpUntil(
+                [&] { return !audiotest::findBursts(capture.frames(), from, capture.mark(), capture.rate()).empty(); },
+                10s));
+            player->stop();
+            EXPECT_FALSE(player->isPlaying());
+        } else {
+            EXPECT_TRUE(testsupport::pumpUntil([&] { return !player->isPlaying(); }, 10s));
+        }
+        const auto bursts = capture.waitForBursts(from, 1);
+        ASSERT_EQ(bursts.size(), 1u);
+        if (c.stopEarly) {
+            EXPECT_LT(seconds(bursts.front()), 1.0);
+        } else {
+            EXPECT_NEAR(seconds(bursts.front()), c.seconds, 0.08 * c.seconds);
+        }
+    }
+}
+
+// A clip is decoded once and kept; it is read again when its file's size or modification time
+// changes, and not while both stay the same.
+TEST_F(AudioPlayerTest, AKeptClipIsReadAgainOnlyWhenItsFileChanges)
+{
+    const auto copy = [&](const std::string& name) {
+        const auto to = dir.path() / "clip.mp3";
+        std::filesystem::copy_file(fixture(name), to, std::filesystem::copy_options::overwrite_existing);
+        return to;
+    };
+    const auto path = copy("tone440-mono.mp3");
+    {
+        auto first = AudioPlayer::create(path);
+        ASSERT_NE(first.player, nullptr) << first.error;
+    }
+    struct stat kept {};
+    ASSERT_EQ(::stat(path.c_str(), &kept), 0);
+
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        double hz; ///< the tone that plays, 0 for none
+        std::string error;
+    };
+    const Case cases[] =
+        {
+            {"unchanged", [] {}, 440, ""},
+            {"same size and time, other bytes: the kept clip plays",
+             [&] {
+        dir.write("clip.mp3", std::string(static_cast<std::size_t>(kept.st_size), '\0'));
+        const timespec times[2] = {kept.st_atim, kept.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+             },
+             440, ""},
+            {"replaced by another clip", [&] { copy("tone880-stereo.mp3"); }, 880, ""},
+            {"removed", [&] { std::filesystem::remove(path); }, 0,
+             "cannot open " + path.string() + ": No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.change();
+        const auto result = AudioPlayer::create(path);
+        EXPECT_EQ(result.error, c.error);
+        if (c.hz == 0) {
+            EXPECT_EQ(result.player, nullptr);
+            continue;
+        }
+        ASSERT_NE(result.player, nullptr);
+        const Burst burst = playToEnd(*result.player);
+        EXPECT_GT(audiotest::toneAmplitude(capture.frames(), burst.begin, burst.end, capture.rate(), c.hz), 0.2);
     }
 }
 
