@@ -2,11 +2,11 @@
 
 #include "ViewModels/ThwackoViewModel.h"
 #include "views/MenuBarHandLabel.h"
+#include "views/SquareIconEngine.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
-#include <QIconEngine>
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
@@ -19,7 +19,7 @@
 namespace {
 
 /// Draws the label at whatever size and pixel ratio the tray asks for.
-class HandLabelIconEngine final : public QIconEngine {
+class HandLabelIconEngine final : public SquareIconEngine {
 public:
     HandLabelIconEngine(std::int64_t count, QColor tint)
         : label(count)
@@ -27,32 +27,14 @@ public:
     {
     }
 
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override
-    {
-        label.paint(*painter, rect, tint);
-    }
-
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
-        return scaledPixmap(size, mode, state, 1.0);
-    }
-
-    /// `size` is in device pixels here (QIcon::pixmap() multiplies by the ratio before asking).
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode, QIcon::State, qreal scale) override
-    {
-        const qreal ratio = scale > 0 ? scale : 1.0;
-        const int side = static_cast<int>(std::lround(std::min(size.width(), size.height()) / ratio));
-        return QPixmap::fromImage(label.image(side, ratio, tint));
-    }
-
-    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override
-    {
-        const int side = std::min(size.width(), size.height());
-        return {side, side};
-    }
-
     QIconEngine* clone() const override { return new HandLabelIconEngine(label.slapCount(), tint); }
     QString key() const override { return QStringLiteral("ThwackoHandLabel"); }
+
+protected:
+    QPixmap render(int side, qreal ratio, QIcon::Mode, QIcon::State) const override
+    {
+        return QPixmap::fromImage(label.image(side, ratio, tint));
+    }
 
 private:
     MenuBarHandLabel label;

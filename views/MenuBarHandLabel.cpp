@@ -68,18 +68,6 @@ MenuBarHandLabel::Layout MenuBarHandLabel::layout() const
     return result;
 }
 
-void MenuBarHandLabel::paint(QPainter& painter, const QRectF& target, const QColor& tint) const
-{
-    if (target.isEmpty()) {
-        return;
-    }
-    const qreal dpr = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
-    const qreal side = std::min(target.width(), target.height());
-    const QImage picture = image(static_cast<int>(std::ceil(side)), dpr, tint);
-    const QRectF square(target.center().x() - side / 2, target.center().y() - side / 2, side, side);
-    painter.drawImage(square, picture);
-}
-
 QImage MenuBarHandLabel::image(int side, qreal devicePixelRatio, const QColor& tint) const
 {
     const qreal dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;

@@ -8,8 +8,6 @@
 
 #include <cstdint>
 
-class QPainter;
-
 /// The tray item's picture: the raised hand with the slap count overlapping its lower right
 /// corner.
 ///
@@ -55,8 +53,6 @@ public:
     static QFont countFont();
     Layout layout() const;
 
-    /// Draws the label scaled into `target` (a square) in `tint`.
-    void paint(QPainter& painter, const QRectF& target, const QColor& tint) const;
     /// The label as an image of `side` logical pixels at `devicePixelRatio`.
     QImage image(int side, qreal devicePixelRatio, const QColor& tint) const;
 

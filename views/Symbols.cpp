@@ -1,8 +1,9 @@
 #include "views/Symbols.h"
 
+#include "views/SquareIconEngine.h"
+
 #include <QFile>
 #include <QHash>
-#include <QIconEngine>
 #include <QLoggingCategory>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -61,7 +62,7 @@ QPixmap renderTinted(QSvgRenderer& svg, QSize devicePixels, const QColor& tint)
 }
 
 /// Draws the symbol afresh at whatever size and pixel ratio the widget asks for.
-class SymbolIconEngine final : public QIconEngine {
+class SymbolIconEngine final : public SquareIconEngine {
 public:
     SymbolIconEngine(QString name, QColor tint)
         : name(std::move(name))
@@ -69,36 +70,19 @@ public:
     {
     }
 
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
-    {
-        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-        painter->drawPixmap(rect, scaledPixmap(rect.size(), mode, state, ratio));
-    }
+    QIconEngine* clone() const override { return new SymbolIconEngine(name, tint); }
+    QString key() const override { return QStringLiteral("thwacko.symbol"); }
+    QString iconName() override { return name; }
 
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
-        return scaledPixmap(size, mode, state, 1.0);
-    }
-
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State, qreal scale) override
+protected:
+    QPixmap render(int side, qreal ratio, QIcon::Mode mode, QIcon::State) const override
     {
         QColor color = tint;
         if (mode == QIcon::Disabled) {
             color.setAlphaF(color.alphaF() * 0.4f);
         }
-        const int side = std::min(size.width(), size.height());
-        return symbols::symbolPixmap(name.toStdString(), side, color, scale);
+        return symbols::symbolPixmap(name.toStdString(), side, color, ratio);
     }
-
-    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override
-    {
-        const int side = std::min(size.width(), size.height());
-        return {side, side};
-    }
-
-    QIconEngine* clone() const override { return new SymbolIconEngine(name, tint); }
-    QString key() const override { return QStringLiteral("thwacko.symbol"); }
-    QString iconName() override { return name; }
 
 private:
     QString name;

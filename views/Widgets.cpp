@@ -38,7 +38,9 @@ QEasingCurve spring(qreal, qreal)
     // A damped oscillator released from rest and settling at 1, over 1.6 of its periods. Qt's
     // custom curves take a plain function, so the damping is the views' one value (0.62, between
     // the 0.6 and 0.65 they ask for); callers give the duration from the response.
-    QEasingCurve curve(QEasingCurve::Custom);
+    // setCustomType() makes the curve custom; asking the constructor for the Custom type
+    // instead only logs that the type is invalid.
+    QEasingCurve curve;
     curve.setCustomType([](qreal t) {
         if (t >= 1.0) {
             return 1.0;

@@ -1,5 +1,6 @@
 #include "ViewQueries.h"
 #include "ViewsFixture.h"
+#include "WarningRecorder.h"
 
 #include "views/AppWindow.h"
 #include "views/ContentView.h"
@@ -167,5 +168,34 @@ TEST_F(OnboardingTest, ListeningAlreadyOnCountsTheNextSlap)
     knock(1.5);
     EXPECT_TRUE(pumpUntil([&] { return onboarding()->slapDetected(); }));
 }
+
+struct HandoverCase {
+    const char* name;
+    bool animations;
+};
+
+const HandoverCase kHandoverCases[] = {{"Animated", true}, {"Still", false}};
+
+class OnboardingHandover : public OnboardingTest, public ::testing::WithParamInterface<HandoverCase> {};
+
+TEST_P(OnboardingHandover, FromTheFirstLaunchToTheMainWindowQtLogsNoWarning)
+{
+    widgets::setAnimationsEnabled(GetParam().animations);
+    const viewtest::WarningRecorder recorder;
+    open();
+    ASSERT_TRUE(pumpUntil([&] { return onboarding()->waitingForSlap(); }));
+    knock(1.5);
+    ASSERT_TRUE(pumpUntil([&] { return onboarding()->slapDetected(); }));
+    QWidget* start = button(onboarding(), "Start Slapping");
+    ASSERT_NE(start, nullptr);
+    static_cast<QAbstractButton*>(start)->click();
+    ASSERT_TRUE(pumpUntil([&] { return window->contentView() != nullptr; }));
+    settle();
+    EXPECT_TRUE(recorder.warnings().isEmpty()) << recorder.text();
+    widgets::setAnimationsEnabled(false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, OnboardingHandover, ::testing::ValuesIn(kHandoverCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

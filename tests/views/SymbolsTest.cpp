@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPainter>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -56,6 +58,81 @@ INSTANTIATE_TEST_SUITE_P(Views, EveryUsedSymbol, ::testing::ValuesIn(symbols::us
     }
     return name;
 });
+
+/// The share of `pixmap` that is drawn, weighted by coverage, and where the drawing's bounding
+/// box lies, both relative to the pixmap's size so that ratios compare.
+struct Coverage {
+    qreal share = 0;
+    QRectF box;
+};
+
+Coverage coverage(const QImage& picture)
+{
+    const QImage image = picture.convertToFormat(QImage::Format_ARGB32);
+    qreal alpha = 0;
+    int left = image.width(), top = image.height(), right = -1, bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const int a = qAlpha(image.pixel(x, y));
+            alpha += a / 255.0;
+            if (a > 0) {
+                left = std::min(left, x);
+                top = std::min(top, y);
+                right = std::max(right, x);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    const qreal w = image.width();
+    const qreal h = image.height();
+    return {alpha / (w * h), QRectF(left / w, top / h, (right + 1 - left) / w, (bottom + 1 - top) / h)};
+}
+
+struct IconRatioCase {
+    const char* name;
+    int logical;
+    qreal ratio;
+    bool painted; // drawn with QIcon::paint onto a device of that ratio, else QIcon::pixmap()
+};
+
+const IconRatioCase kIconRatioCases[] = {
+    {"PixmapAt1x", 20, 1.0, false},    {"PixmapAt1_5x", 20, 1.5, false}, {"PixmapAt2x", 20, 2.0, false},
+    {"PixmapAt3x", 16, 3.0, false},    {"PaintedAt2x", 20, 2.0, true},   {"PaintedAt1_5x", 16, 1.5, true},
+    {"OddSizeAt1_5x", 15, 1.5, false},
+};
+
+class SymbolIconRatio : public ::testing::TestWithParam<IconRatioCase> {};
+
+TEST_P(SymbolIconRatio, HasTheDeviceSizeAndFillsItLikeAt1x)
+{
+    const IconRatioCase& c = GetParam();
+    const QIcon icon = symbols::symbolIcon("hand.raised.fill", QColor(0, 128, 255));
+    const int device = qRound(c.logical * c.ratio);
+    QImage picture;
+    if (c.painted) {
+        picture = QImage(device, device, QImage::Format_ARGB32_Premultiplied);
+        picture.setDevicePixelRatio(c.ratio);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        icon.paint(&painter, QRect(0, 0, c.logical, c.logical));
+    } else {
+        const QPixmap pixmap = icon.pixmap(QSize(c.logical, c.logical), c.ratio);
+        EXPECT_EQ(pixmap.size(), QSize(device, device));
+        EXPECT_DOUBLE_EQ(pixmap.devicePixelRatio(), c.ratio);
+        EXPECT_EQ(pixmap.deviceIndependentSize().toSize(), QSize(c.logical, c.logical));
+        picture = pixmap.toImage();
+    }
+    const Coverage reference = coverage(symbols::symbolPixmap("hand.raised.fill", 48, Qt::black).toImage());
+    const Coverage drawn = coverage(picture);
+    EXPECT_NEAR(drawn.share, reference.share, 0.08);
+    EXPECT_NEAR(drawn.box.left(), reference.box.left(), 0.1);
+    EXPECT_NEAR(drawn.box.top(), reference.box.top(), 0.1);
+    EXPECT_NEAR(drawn.box.width(), reference.box.width(), 0.1);
+    EXPECT_NEAR(drawn.box.height(), reference.box.height(), 0.1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, SymbolIconRatio, ::testing::ValuesIn(kIconRatioCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Symbols, AnUnknownNameGivesNothingRatherThanABox)
 {
