@@ -122,56 +122,59 @@ struct SetterCase {
     std::function<void(QWidget&)> changed;
 };
 
-const SetterCase kSetterCases[] = {
-    {"TextLabelTint",
-     [] {
-         auto label = std::make_unique<widgets::TextLabel>();
-         label->setText(QStringLiteral("Total Slaps"));
-         label->setTint(Tint::of(SystemColor::secondary));
-         return std::unique_ptr<QWidget>(std::move(label));
-     },
-     [](QWidget& w) { static_cast<widgets::TextLabel&>(w).setTint(Tint::of(SystemColor::secondary)); },
-     [](QWidget& w) { static_cast<widgets::TextLabel&>(w).setTint(Tint::of(SystemColor::tertiary)); }},
-    {"TextLabelText",
-     [] {
-         auto label = std::make_unique<widgets::TextLabel>();
-         label->setText(QStringLiteral("12"));
-         return std::unique_ptr<QWidget>(std::move(label));
-     },
-     [](QWidget& w) { static_cast<widgets::TextLabel&>(w).setText(QStringLiteral("12")); },
-     [](QWidget& w) { static_cast<widgets::TextLabel&>(w).setText(QStringLiteral("13")); }},
+const SetterCase kSetterCases[] =
+    {
+        {"TextLabelTint",
+         [] {
+    auto label = std::make_unique<widgets::TextLabel>();
+    label->setText(QStringLiteral("Total Slaps"));
+    label->setTint(Tint::of(SystemColor::secondary));
+    return std::unique_ptr<QWidget>(std::move(label));
+         },
+         [](QWidget& w) { static_cast<widgets::TextLabel&>(w).setTint(Tint::of(SystemColor::secondary)); },
+         [](QWidget& w) { static_cast<widgets::TextLabel&>(w).setTint(Tint::of(SystemColor::tertiary)); }},
+        {"TextLabelText",
+         [] {
+    auto label = std::make_unique<widgets::TextLabel>();
+    label->setText(QStringLiteral("12"));
+    return std::unique_ptr<QWidget>(std::move(label));
+         },
+         [](QWidget& w) { static_cast<widgets::TextLabel&>(w).setText(QStringLiteral("12")); },
+         [](QWidget& w) {
+    static_cast<widgets::TextLabel&>(w).setText(QStringLiteral("13"));
+        }},
     {"SymbolView",
      [] {
-         return std::unique_ptr<QWidget>(
-             std::make_unique<widgets::SymbolView>("hand.raised", 18, Tint::of(SystemColor::pink)));
+    return std::unique_ptr<QWidget>(
+        std::make_unique<widgets::SymbolView>("hand.raised", 18, Tint::of(SystemColor::pink)));
      },
      [](QWidget& w) { static_cast<widgets::SymbolView&>(w).setSymbol("hand.raised", Tint::of(SystemColor::pink)); },
      [](QWidget& w) { static_cast<widgets::SymbolView&>(w).setSymbol("waveform.path", Tint::of(SystemColor::pink)); }},
     {"SymbolViewTint",
      [] {
-         return std::unique_ptr<QWidget>(
-             std::make_unique<widgets::SymbolView>("hand.raised", 18, Tint::of(SystemColor::pink)));
+    return std::unique_ptr<QWidget>(
+        std::make_unique<widgets::SymbolView>("hand.raised", 18, Tint::of(SystemColor::pink)));
      },
      [](QWidget& w) { static_cast<widgets::SymbolView&>(w).setSymbol("hand.raised", Tint::of(SystemColor::pink)); },
      [](QWidget& w) { static_cast<widgets::SymbolView&>(w).setSymbol("hand.raised", Tint::of(SystemColor::orange)); }},
     {"PillButtonContent",
      [] {
-         auto button = std::make_unique<widgets::PillButton>(true);
-         button->setContent(QStringLiteral("Stop"), "stop.fill");
-         return std::unique_ptr<QWidget>(std::move(button));
+    auto button = std::make_unique<widgets::PillButton>(true);
+    button->setContent(QStringLiteral("Stop"), "stop.fill");
+    return std::unique_ptr<QWidget>(std::move(button));
      },
      [](QWidget& w) { static_cast<widgets::PillButton&>(w).setContent(QStringLiteral("Stop"), "stop.fill"); },
      [](QWidget& w) { static_cast<widgets::PillButton&>(w).setContent(QStringLiteral("Start"), "play.fill"); }},
     {"PillButtonTint",
      [] {
-         auto button = std::make_unique<widgets::PillButton>(true);
-         button->setContent(QStringLiteral("Stop"), "stop.fill");
-         button->setTint(Tint::of(SystemColor::red));
-         return std::unique_ptr<QWidget>(std::move(button));
+    auto button = std::make_unique<widgets::PillButton>(true);
+    button->setContent(QStringLiteral("Stop"), "stop.fill");
+    button->setTint(Tint::of(SystemColor::red));
+    return std::unique_ptr<QWidget>(std::move(button));
      },
      [](QWidget& w) { static_cast<widgets::PillButton&>(w).setTint(Tint::of(SystemColor::red)); },
      [](QWidget& w) { static_cast<widgets::PillButton&>(w).setTint(Tint::of(SystemColor::pink)); }},
-};
+    };
 
 class UnchangedSetter : public ::testing::TestWithParam<SetterCase> {};
 
