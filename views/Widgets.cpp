@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QScrollBar>
 #include <QTextLayout>
+#include <QTimerEvent>
 
 #include <cmath>
 
@@ -105,6 +106,9 @@ void TextLabel::setText(const QString& text)
 
 void TextLabel::setTint(Tint t)
 {
+    if (t == tint) {
+        return; // views set their whole state on every change; unchanged widgets are not repainted
+    }
     tint = t;
     update();
 }
@@ -232,6 +236,9 @@ SymbolView::SymbolView(std::string n, int px, Tint t, QWidget* parent)
 
 void SymbolView::setSymbol(std::string n, Tint t)
 {
+    if (n == name && t == tint) {
+        return;
+    }
     tint = t;
     if (n != name) {
         name = std::move(n);
@@ -269,6 +276,9 @@ PillButton::PillButton(bool p, QWidget* parent)
 
 void PillButton::setContent(const QString& title, std::string symbol)
 {
+    if (title == text() && symbol == symbolName) {
+        return;
+    }
     setText(title);
     setAccessibleName(title);
     symbolName = std::move(symbol);
@@ -277,6 +287,9 @@ void PillButton::setContent(const QString& title, std::string symbol)
 
 void PillButton::setTint(Tint t, int fadeMs)
 {
+    if (t == tint && fade >= 1.0) {
+        return;
+    }
     const QColor before =
         fade < 1.0 && fadeFrom.isValid() ? mix(fadeFrom, tint.resolve(palette()), fade) : tint.resolve(palette());
     tint = t;
@@ -438,27 +451,37 @@ Spinner::Spinner(QWidget* parent)
     : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    spin.setStartValue(0);
-    spin.setEndValue(8);
-    spin.setDuration(800);
-    spin.setLoopCount(-1);
-    connect(&spin, &QVariantAnimation::valueChanged, this, [this] { update(); });
 }
 
 void Spinner::showEvent(QShowEvent*)
 {
     if (animationsOn) {
-        spin.start();
+        step_ = 0;
+        timer.start(100, this);
     }
 }
 
-void Spinner::hideEvent(QHideEvent*) { spin.stop(); }
+void Spinner::hideEvent(QHideEvent*)
+{
+    timer.stop();
+    step_ = 0;
+}
+
+void Spinner::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != timer.timerId()) {
+        QWidget::timerEvent(event);
+        return;
+    }
+    step_ = (step_ + 1) % 8;
+    update();
+}
 
 void Spinner::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const int step = spin.state() == QAbstractAnimation::Running ? spin.currentValue().toInt() : 0;
+    const int step = step_;
     const QPointF centre(width() / 2.0, height() / 2.0);
     const qreal outer = std::min(width(), height()) / 2.0 - 0.5;
     const QColor base = theme::color(theme::SystemColor::primary, palette());
