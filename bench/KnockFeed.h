@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
@@ -163,6 +164,22 @@ inline ThwackoViewModel::Dependencies dependencies(Feed& feed, std::unique_ptr<C
     deps.folderChooser = [](const std::string&) { return ThwackoViewModel::FolderChoice{}; };
     return deps;
 }
+
+/// One mode's run: its feed (seeded by the mode, so every run of a mode is the same), settings in
+/// `home` and a private notification center, for a view model built from dependencies().
+struct Rig {
+    Rig(const Mode& mode, int knocks, int tailReports, const std::filesystem::path& home)
+        : random(mode.fast ? 11 : 7)
+        , feed(makeScript(mode, knocks, tailReports, random), random)
+        , defaults(home / (std::string(mode.name) + "-defaults.plist"))
+    {
+    }
+
+    std::mt19937 random;
+    Feed feed;
+    foundation::UserDefaults defaults;
+    foundation::NotificationCenter center;
+};
 
 /// Sets the knock thresholds and the mode and starts listening; exits when listening does not start.
 inline void startListening(ThwackoViewModel& vm, const Mode& mode, const char* program)

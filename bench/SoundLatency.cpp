@@ -146,15 +146,12 @@ struct RunResult {
 
 RunResult runMode(const Mode& mode, int knocks, const foundation::Bundle& bundle, const std::filesystem::path& home)
 {
-    std::mt19937 random(mode.fast ? 11 : 7);
-    std::vector<Slot> script = makeScript(mode, knocks, kTailReports, random);
-    knockfeed::Feed feed(std::move(script), random);
-    foundation::UserDefaults defaults(home / (std::string(mode.name) + "-defaults.plist"));
-    foundation::NotificationCenter center;
+    knockfeed::Rig rig(mode, knocks, kTailReports, home);
+    knockfeed::Feed& feed = rig.feed;
 
     auto player = std::make_unique<StampedService>();
     StampedService& audio = *player;
-    ThwackoViewModel vm(knockfeed::dependencies(feed, std::move(player), defaults, bundle, center));
+    ThwackoViewModel vm(knockfeed::dependencies(feed, std::move(player), rig.defaults, bundle, rig.center));
     MixWatcher watcher;
     knockfeed::startListening(vm, mode, "SoundLatency");
     feed.run();
