@@ -10,23 +10,16 @@
 // model's processing tick, as they do with a real sensor that keeps its own clock.
 //
 // Usage: SlapLatency [--knocks N]   (N knocks per mode, default 250)
-#include "Services/AccelerometerService.h"
+#include "KnockFeed.h"
 #include "Services/ClipPlayer.h"
-#include "Services/LidClamshellMonitor.h"
-#include "Services/PowerSourceMonitor.h"
-#include "Services/USBVolumeMonitor.h"
 #include "ViewModels/ThwackoViewModel.h"
 #include "platform/qt/QtMainQueue.h"
-#include "support/FakeHid.h"
-#include "support/FakeSystemMonitors.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QLoggingCategory>
 #include <QTimer>
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -37,8 +30,7 @@
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-using TimePoint = SteadyClock::time_point;
+using namespace knockfeed;
 
 /// Sound output that only stamps the play calls.
 class StampingClipPlayer final : public ClipPlayer {
@@ -52,39 +44,7 @@ public:
     void setSpeedRatio(double) override {}
 };
 
-struct Mode {
-    const char* name;
-    bool fast;
-    int knockSpacingSamples; // decoded samples between knocks (8 reports each), before the phase shift
-};
-
-/// What is in each millisecond slot of the feed.
-enum class Slot : std::uint8_t { quiet, other, knock };
-
-constexpr int kWarmUpSamples = 375;   // 3 s of rest before the first knock
-constexpr int kTailReports = 300;     // after the last knock, so it can still be answered
-constexpr int kMaxPhaseShift = 9;     // other reports before a knock: 0..9 ms
-constexpr double kKnockG = 0.3;       // a single-sample knock along z
-constexpr double kMinAmplitude = 0.1; // the knock's filtered magnitude is about 0.28 g
-constexpr int kCooldownMs = 100;      // fast mode raises it to 350 ms
-constexpr auto kAnswerWindow = std::chrono::milliseconds(100);
-
-std::vector<Slot> makeScript(const Mode& mode, int knocks, std::mt19937& random)
-{
-    std::uniform_int_distribution<int> shift(0, kMaxPhaseShift);
-    std::vector<Slot> script(static_cast<std::size_t>(kWarmUpSamples * AccelerometerService::imuDecimation),
-                             Slot::quiet);
-    for (int k = 0; k < knocks; ++k) {
-        script.insert(script.end(), static_cast<std::size_t>(shift(random)), Slot::other);
-        // The knock is the last of the interval's 8·G counted reports, so it is one the service decodes.
-        script.insert(script.end(),
-                      static_cast<std::size_t>(mode.knockSpacingSamples * AccelerometerService::imuDecimation - 1),
-                      Slot::quiet);
-        script.push_back(Slot::knock);
-    }
-    script.insert(script.end(), kTailReports, Slot::quiet);
-    return script;
-}
+constexpr int kTailReports = 300; // after the last knock, so it can still be answered
 
 struct RunResult {
     std::vector<TimePoint> knocks;
@@ -100,52 +60,17 @@ struct RunResult {
 
 RunResult runMode(const Mode& mode, int knocks, const foundation::Bundle& bundle, const std::filesystem::path& home)
 {
-    std::mt19937 random(mode.fast ? 11 : 7);
-    const std::vector<Slot> script = makeScript(mode, knocks, random);
+    knockfeed::Rig rig(mode, knocks, kTailReports, home);
+    knockfeed::Feed& feed = rig.feed;
 
-    // Quiet reports: a laptop at rest, slightly tilted, with sensor noise.
-    std::normal_distribution<double> noise(0.0, 0.001);
-    std::vector<std::array<std::uint8_t, 22>> quiet;
-    for (int i = 0; i < 4096; ++i) {
-        quiet.push_back(
-            testsupport::sensorReportG(0.021 + noise(random), -0.034 + noise(random), 0.9992 + noise(random)));
-    }
-    const auto knock = testsupport::sensorReportG(0.021, -0.034, 0.9992 + kKnockG);
-    const std::array<std::uint8_t, 10> other{0x02};
-
-    auto sensor = std::make_shared<testsupport::FakeHidBackend>();
-    sensor->services = {testsupport::FakeHidService::sensor(1)};
-    foundation::UserDefaults defaults(home / (std::string(mode.name) + "-defaults.plist"));
-    foundation::NotificationCenter center;
-
-    ThwackoViewModel::Dependencies deps;
-    deps.accelerometer = std::make_unique<AccelerometerService>(sensor);
-    deps.usbVolumeMonitor = std::make_unique<USBVolumeMonitor>(std::make_shared<testsupport::FakeWorkspace>());
-    deps.powerSourceMonitor = std::make_unique<PowerSourceMonitor>(std::make_shared<testsupport::FakePowerSources>());
-    deps.lidClamshellMonitor = std::make_unique<LidClamshellMonitor>(std::make_shared<testsupport::FakeLidRegistry>());
     auto player = std::make_unique<StampingClipPlayer>();
     StampingClipPlayer& audio = *player;
-    deps.audioPlayer = std::move(player);
-    deps.clock = &foundation::SystemClock::shared();
-    deps.userDefaults = &defaults;
-    deps.bundle = &bundle;
-    deps.notificationCenter = &center;
-    deps.folderChooser = [](const std::string&) { return ThwackoViewModel::FolderChoice{}; };
-    ThwackoViewModel vm(std::move(deps));
-
-    vm.setCooldownMs(kCooldownMs);
-    vm.setMinAmplitude(kMinAmplitude);
-    vm.setFastMode(mode.fast);
-    vm.start();
-    if (!vm.isRunning()) {
-        std::fprintf(stderr, "SlapLatency: listening did not start: %s\n", vm.errorMessage().value_or("?").c_str());
-        std::exit(1);
-    }
+    ThwackoViewModel vm(knockfeed::dependencies(feed, std::move(player), rig.defaults, bundle, rig.center));
+    knockfeed::startListening(vm, mode, "SlapLatency");
 
     RunResult result;
     result.pollInterval = vm.processingTimerInterval().value_or(std::chrono::milliseconds(0));
-    result.knocks.reserve(static_cast<std::size_t>(knocks));
-    result.ticks.reserve(script.size());
+    result.ticks.reserve(feed.size());
 
     // The processing timer is the view model's only timer child; its slot (connected first) posts
     // the tick's job, so this stamp is taken as the job is queued.
@@ -155,18 +80,8 @@ RunResult runMode(const Mode& mode, int knocks, const foundation::Bundle& bundle
         }
     }
 
-    // Let the ready job run before the first report, as the device would be ready by then.
-    QCoreApplication::processEvents();
-
-    QEventLoop loop;
-    QTimer feed;
-    feed.setTimerType(Qt::PreciseTimer);
-    feed.setInterval(1);
-    std::size_t delivered = 0;
-    std::size_t quietIndex = 0;
     double lastSeenEvent = 0;
-    const TimePoint feedStart = SteadyClock::now();
-    QObject::connect(&feed, &QTimer::timeout, [&] {
+    feed.run([&] {
         // The events added since the last look: at most one tick's job runs between two looks, and
         // that tick acts on its newest event only.
         const auto events = vm.currentDetector().events();
@@ -183,55 +98,15 @@ RunResult runMode(const Mode& mode, int knocks, const foundation::Bundle& bundle
         if (!events.empty()) {
             lastSeenEvent = events.back().time().timeIntervalSince1970();
         }
-
-        const TimePoint now = SteadyClock::now();
-        // Every report whose millisecond has begun is due; a late wake-up catches up.
-        const auto due = std::min(
-            script.size(),
-            static_cast<std::size_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now - feedStart).count()) +
-                1);
-        if (due > delivered) {
-            result.maxBurst = std::max(result.maxBurst, due - delivered);
-        }
-        for (; delivered < due; ++delivered) {
-            switch (script[delivered]) {
-            case Slot::quiet:
-                sensor->deliver(quiet[quietIndex++ % quiet.size()]);
-                break;
-            case Slot::other:
-                sensor->deliver(other);
-                break;
-            case Slot::knock:
-                result.knocks.push_back(SteadyClock::now());
-                sensor->deliver(knock);
-                break;
-            }
-        }
-        if (delivered == script.size()) {
-            feed.stop();
-            loop.quit();
-        }
     });
-    feed.start();
-    loop.exec();
 
-    result.feedSeconds = std::chrono::duration<double>(SteadyClock::now() - feedStart).count();
-    result.reports = delivered;
+    result.knocks = feed.knocks;
+    result.feedSeconds = feed.seconds;
+    result.reports = feed.size();
+    result.maxBurst = feed.maxBurst;
     vm.stop();
     result.plays = audio.plays;
     return result;
-}
-
-double ms(SteadyClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-/// Nearest-rank percentile of sorted values.
-double percentile(const std::vector<double>& sorted, double p)
-{
-    if (sorted.empty()) {
-        return NAN;
-    }
-    const auto rank = static_cast<std::size_t>(std::ceil(p * static_cast<double>(sorted.size())));
-    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
 }
 
 struct Figures {

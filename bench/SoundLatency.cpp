@@ -18,16 +18,11 @@
 //   N knocks per mode, default 250. --isolated adds a run of normal-mode knocks 1.5 s apart:
 //   each clip has ended and the idle device has been paused before the next knock, so every
 //   clip waits for the device to resume (about 6 minutes for 250 knocks).
-#include "Services/AccelerometerService.h"
+#include "KnockFeed.h"
 #include "Services/AudioPlayerService.h"
 #include "Services/ClipPlayer.h"
-#include "Services/LidClamshellMonitor.h"
-#include "Services/PowerSourceMonitor.h"
-#include "Services/USBVolumeMonitor.h"
 #include "ViewModels/ThwackoViewModel.h"
 #include "platform/qt/QtMainQueue.h"
-#include "support/FakeHid.h"
-#include "support/FakeSystemMonitors.h"
 #include "support/TempDir.h"
 
 #define AL_ALEXT_PROTOTYPES
@@ -52,8 +47,7 @@
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-using TimePoint = SteadyClock::time_point;
+using namespace knockfeed;
 using namespace std::chrono_literals;
 
 /// The real audio service, with each play() call stamped.
@@ -142,37 +136,7 @@ private:
     std::thread thread;
 };
 
-struct Mode {
-    const char* name;
-    bool fast;
-    int knockSpacingSamples;
-};
-
-enum class Slot : std::uint8_t { quiet, other, knock };
-
-constexpr int kWarmUpSamples = 375;
 constexpr int kTailReports = 1000; // the last clip ends before the view model stops
-constexpr int kMaxPhaseShift = 9;
-constexpr double kKnockG = 0.3;
-constexpr double kMinAmplitude = 0.1;
-constexpr int kCooldownMs = 100;
-constexpr auto kAnswerWindow = 100ms;
-
-std::vector<Slot> makeScript(const Mode& mode, int knocks, std::mt19937& random)
-{
-    std::uniform_int_distribution<int> shift(0, kMaxPhaseShift);
-    std::vector<Slot> script(static_cast<std::size_t>(kWarmUpSamples * AccelerometerService::imuDecimation),
-                             Slot::quiet);
-    for (int k = 0; k < knocks; ++k) {
-        script.insert(script.end(), static_cast<std::size_t>(shift(random)), Slot::other);
-        script.insert(script.end(),
-                      static_cast<std::size_t>(mode.knockSpacingSamples * AccelerometerService::imuDecimation - 1),
-                      Slot::quiet);
-        script.push_back(Slot::knock);
-    }
-    script.insert(script.end(), kTailReports, Slot::quiet);
-    return script;
-}
 
 struct RunResult {
     std::vector<TimePoint> knocks;
@@ -182,98 +146,22 @@ struct RunResult {
 
 RunResult runMode(const Mode& mode, int knocks, const foundation::Bundle& bundle, const std::filesystem::path& home)
 {
-    std::mt19937 random(mode.fast ? 11 : 7);
-    const std::vector<Slot> script = makeScript(mode, knocks, random);
-    std::normal_distribution<double> noise(0.0, 0.001);
-    std::vector<std::array<std::uint8_t, 22>> quiet;
-    for (int i = 0; i < 4096; ++i) {
-        quiet.push_back(
-            testsupport::sensorReportG(0.021 + noise(random), -0.034 + noise(random), 0.9992 + noise(random)));
-    }
-    const auto knock = testsupport::sensorReportG(0.021, -0.034, 0.9992 + kKnockG);
-    const std::array<std::uint8_t, 10> other{0x02};
+    knockfeed::Rig rig(mode, knocks, kTailReports, home);
+    knockfeed::Feed& feed = rig.feed;
 
-    auto sensor = std::make_shared<testsupport::FakeHidBackend>();
-    sensor->services = {testsupport::FakeHidService::sensor(1)};
-    foundation::UserDefaults defaults(home / (std::string(mode.name) + "-defaults.plist"));
-    foundation::NotificationCenter center;
-
-    ThwackoViewModel::Dependencies deps;
-    deps.accelerometer = std::make_unique<AccelerometerService>(sensor);
-    deps.usbVolumeMonitor = std::make_unique<USBVolumeMonitor>(std::make_shared<testsupport::FakeWorkspace>());
-    deps.powerSourceMonitor = std::make_unique<PowerSourceMonitor>(std::make_shared<testsupport::FakePowerSources>());
-    deps.lidClamshellMonitor = std::make_unique<LidClamshellMonitor>(std::make_shared<testsupport::FakeLidRegistry>());
     auto player = std::make_unique<StampedService>();
     StampedService& audio = *player;
-    deps.audioPlayer = std::move(player);
-    deps.userDefaults = &defaults;
-    deps.bundle = &bundle;
-    deps.notificationCenter = &center;
-    ThwackoViewModel vm(std::move(deps));
-
-    vm.setCooldownMs(kCooldownMs);
-    vm.setMinAmplitude(kMinAmplitude);
-    vm.setFastMode(mode.fast);
+    ThwackoViewModel vm(knockfeed::dependencies(feed, std::move(player), rig.defaults, bundle, rig.center));
     MixWatcher watcher;
-    vm.start();
-    if (!vm.isRunning()) {
-        std::fprintf(stderr, "SoundLatency: listening did not start: %s\n", vm.errorMessage().value_or("?").c_str());
-        std::exit(1);
-    }
-    QCoreApplication::processEvents();
+    knockfeed::startListening(vm, mode, "SoundLatency");
+    feed.run();
+    vm.stop();
 
     RunResult result;
-    result.knocks.reserve(static_cast<std::size_t>(knocks));
-    QEventLoop loop;
-    QTimer feed;
-    feed.setTimerType(Qt::PreciseTimer);
-    feed.setInterval(1);
-    std::size_t delivered = 0;
-    std::size_t quietIndex = 0;
-    const TimePoint feedStart = SteadyClock::now();
-    QObject::connect(&feed, &QTimer::timeout, [&] {
-        const TimePoint now = SteadyClock::now();
-        const auto due = std::min(
-            script.size(),
-            static_cast<std::size_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now - feedStart).count()) +
-                1);
-        for (; delivered < due; ++delivered) {
-            switch (script[delivered]) {
-            case Slot::quiet:
-                sensor->deliver(quiet[quietIndex++ % quiet.size()]);
-                break;
-            case Slot::other:
-                sensor->deliver(other);
-                break;
-            case Slot::knock:
-                result.knocks.push_back(SteadyClock::now());
-                sensor->deliver(knock);
-                break;
-            }
-        }
-        if (delivered == script.size()) {
-            feed.stop();
-            loop.quit();
-        }
-    });
-    feed.start();
-    loop.exec();
-    vm.stop();
+    result.knocks = feed.knocks;
     result.plays = audio.plays;
     result.starts = watcher.starts();
     return result;
-}
-
-double ms(SteadyClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty()) {
-        return NAN;
-    }
-    std::sort(v.begin(), v.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size())));
-    return v[std::clamp<std::size_t>(rank, 1, v.size()) - 1];
 }
 
 struct Figures {

@@ -2,6 +2,7 @@
 
 #include "ViewModels/ThwackoViewModel.h"
 #include "views/Symbols.h"
+#include "views/TextLabels.h"
 #include "views/Widgets.h"
 
 #include <QAbstractButton>
@@ -17,6 +18,7 @@
 
 using theme::SystemColor;
 using theme::TextStyle;
+using widgets::makeText;
 using widgets::SymbolView;
 using widgets::TextLabel;
 using widgets::Tint;
@@ -24,15 +26,6 @@ using widgets::Tint;
 namespace {
 
 QString fromView(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
-
-TextLabel* text(const QString& content, QFont font, Tint tint, QWidget* parent)
-{
-    auto* label = new TextLabel(parent);
-    label->setTextFont(font);
-    label->setTint(tint);
-    label->setText(content);
-    return label;
-}
 
 QWidget* divider(QWidget* parent) { return new widgets::Separator(parent); }
 
@@ -176,12 +169,12 @@ public:
         layout->setSpacing(6);
         icon = new SymbolView("hand.raised", 20, Tint::of(SystemColor::pink), this);
         layout->addWidget(icon, 0, Qt::AlignHCenter);
-        value = text(QString(), theme::font(TextStyle::title3, QFont::Bold, theme::Design::monospaced),
-                     Tint::of(SystemColor::primary), this);
+        value = makeText(QString(), theme::font(TextStyle::title3, QFont::Bold, theme::Design::monospaced),
+                         Tint::of(SystemColor::primary), this);
         value->setAlignment(Qt::AlignCenter);
         value->setMinimumScale(0.7);
         layout->addWidget(value);
-        titleLabel = text(title, theme::font(TextStyle::caption2), Tint::of(SystemColor::secondary), this);
+        titleLabel = makeText(title, theme::font(TextStyle::caption2), Tint::of(SystemColor::secondary), this);
         titleLabel->setAlignment(Qt::AlignCenter);
         layout->addWidget(titleLabel);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -298,7 +291,8 @@ QWidget* ContentView::makeHeaderBar()
     logo->setAlignment(Qt::AlignCenter);
     logo->setPixmap(symbols::imagePixmap("BonklyLogo", QSize(32, 32), devicePixelRatioF()));
     logo->setAccessibleName(tr("Bonkly"));
-    auto* title = text(tr("Bonkly"), theme::font(TextStyle::title2, QFont::Bold), Tint::of(SystemColor::primary), bar);
+    auto* title =
+        makeText(tr("Bonkly"), theme::font(TextStyle::title2, QFont::Bold), Tint::of(SystemColor::primary), bar);
     auto* group = new QHBoxLayout;
     group->setSpacing(10);
     group->addWidget(logo);
@@ -324,7 +318,7 @@ QWidget* ContentView::makeStatusCard()
     indicator = new StatusIndicator(card);
     layout->addWidget(indicator, 0, Qt::AlignHCenter);
     layout->addSpacing(12 - 6);
-    statusText = text(QString(), theme::font(TextStyle::headline), Tint::of(SystemColor::secondary), card);
+    statusText = makeText(QString(), theme::font(TextStyle::headline), Tint::of(SystemColor::secondary), card);
     statusText->setAlignment(Qt::AlignCenter);
     layout->addWidget(statusText);
     errorRow = new QWidget(card);
@@ -334,7 +328,7 @@ QWidget* ContentView::makeStatusCard()
     errorLayout->addStretch(1);
     auto* errorIcon = new SymbolView("xmark.circle.fill", 13, Tint::of(SystemColor::red), errorRow);
     errorLayout->addWidget(errorIcon, 0, Qt::AlignTop);
-    errorText = text(QString(), theme::font(TextStyle::caption), Tint::of(SystemColor::red), errorRow);
+    errorText = makeText(QString(), theme::font(TextStyle::caption), Tint::of(SystemColor::red), errorRow);
     errorText->setWrapping(true);
     errorText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     errorLayout->addWidget(errorText, 0);
@@ -350,8 +344,8 @@ QWidget* ContentView::makeModeSelector()
     auto* layout = new QVBoxLayout(modeSelector);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    layout->addWidget(text(tr("Sound Mode"), theme::font(TextStyle::subheadline, QFont::Medium),
-                           Tint::of(SystemColor::secondary), modeSelector));
+    layout->addWidget(makeText(tr("Sound Mode"), theme::font(TextStyle::subheadline, QFont::Medium),
+                               Tint::of(SystemColor::secondary), modeSelector));
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
     std::size_t slot = 0;
@@ -368,7 +362,8 @@ QWidget* ContentView::makeModeSelector()
     }
     add(SoundPackType::custom);
     layout->addLayout(row);
-    modeDescription = text(QString(), theme::font(TextStyle::caption), Tint::of(SystemColor::tertiary), modeSelector);
+    modeDescription =
+        makeText(QString(), theme::font(TextStyle::caption), Tint::of(SystemColor::tertiary), modeSelector);
     modeDescription->setWrapping(true);
     layout->addWidget(modeDescription);
     return modeSelector;
@@ -384,9 +379,9 @@ QWidget* ContentView::makeCustomDirectoryPicker()
     layout->setSpacing(8);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(text(tr("Custom Audio Directory"), theme::font(TextStyle::subheadline, QFont::Medium),
-                          Tint::of(SystemColor::primary), row));
-    folderPath = text(QString(), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary), row);
+    texts->addWidget(makeText(tr("Custom Audio Directory"), theme::font(TextStyle::subheadline, QFont::Medium),
+                              Tint::of(SystemColor::primary), row));
+    folderPath = makeText(QString(), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary), row);
     folderPath->setElide(Qt::ElideMiddle);
     folderPath->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     texts->addWidget(folderPath);

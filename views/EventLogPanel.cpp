@@ -1,6 +1,7 @@
 #include "views/EventLogPanel.h"
 
 #include "ViewModels/ThwackoViewModel.h"
+#include "views/TextLabels.h"
 #include "views/Widgets.h"
 
 #include <QAbstractButton>
@@ -17,6 +18,7 @@
 
 using theme::SystemColor;
 using theme::TextStyle;
+using widgets::makeText;
 using widgets::SymbolView;
 using widgets::TextLabel;
 using widgets::Tint;
@@ -67,15 +69,6 @@ std::pair<SystemColor, QString> severityStyle(std::string_view severity)
 namespace {
 
 QString fromStd(const std::string& text) { return QString::fromStdString(text); }
-
-TextLabel* text(const QString& content, QFont font, Tint tint, QWidget* parent = nullptr)
-{
-    auto* label = new TextLabel(parent);
-    label->setTextFont(font);
-    label->setTint(tint);
-    label->setText(content);
-    return label;
-}
 
 /// The slap's severity: its symbol on a faint circle of its colour, 24 x 24.
 class SeverityBadge final : public QWidget {
@@ -132,17 +125,17 @@ QWidget* slapRow(const SlapEvent& event)
     QHBoxLayout* layout = nullptr;
     QWidget* row = rowFrame(nullptr, layout);
     layout->addWidget(new SeverityBadge(event.severity()), 0, Qt::AlignVCenter);
-    auto* title = text(QObject::tr("Slap #%1").arg(theme::count(event.number())),
-                       theme::font(TextStyle::subheadline, QFont::Medium), Tint::of(SystemColor::primary));
-    auto* file = text(fromStd(event.fileName()), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
+    auto* title = makeText(QObject::tr("Slap #%1").arg(theme::count(event.number())),
+                           theme::font(TextStyle::subheadline, QFont::Medium), Tint::of(SystemColor::primary));
+    auto* file = makeText(fromStd(event.fileName()), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
     auto* left = column(row, Qt::AlignLeft, {title, file});
     left->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(left, 1, Qt::AlignVCenter);
-    auto* amplitude = text(theme::amplitude(event.amplitude()),
-                           theme::font(TextStyle::caption, std::nullopt, theme::Design::monospaced),
-                           Tint::of(SystemColor::secondary));
-    auto* time =
-        text(theme::timeOfDay(event.timestamp()), theme::font(TextStyle::caption2), Tint::of(SystemColor::tertiary));
+    auto* amplitude = makeText(theme::amplitude(event.amplitude()),
+                               theme::font(TextStyle::caption, std::nullopt, theme::Design::monospaced),
+                               Tint::of(SystemColor::secondary));
+    auto* time = makeText(theme::timeOfDay(event.timestamp()), theme::font(TextStyle::caption2),
+                          Tint::of(SystemColor::tertiary));
     amplitude->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     layout->addWidget(column(row, Qt::AlignRight, {amplitude, time}), 0, Qt::AlignVCenter);
@@ -157,11 +150,12 @@ QWidget* usbRow(const VolumeMountEvent& event)
                                 Tint::of(event.mounted() ? SystemColor::green : SystemColor::orange));
     icon->setFrameWidth(28);
     layout->addWidget(icon, 0, Qt::AlignVCenter);
-    auto* title = text(event.mounted() ? QObject::tr("Mounted") : QObject::tr("Unmounted"),
-                       theme::font(TextStyle::subheadline, QFont::Medium), Tint::of(SystemColor::primary));
+    auto* title = makeText(event.mounted() ? QObject::tr("Mounted") : QObject::tr("Unmounted"),
+                           theme::font(TextStyle::subheadline, QFont::Medium), Tint::of(SystemColor::primary));
     title->setWrapping(true);
-    auto* name = text(fromStd(event.volumeName()), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
-    auto* path = text(fromStd(event.path()), theme::font(TextStyle::caption2), Tint::of(SystemColor::tertiary));
+    auto* name =
+        makeText(fromStd(event.volumeName()), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
+    auto* path = makeText(fromStd(event.path()), theme::font(TextStyle::caption2), Tint::of(SystemColor::tertiary));
     path->setWrapping(true, 2);
     auto* left = column(row, Qt::Alignment(), {title, name, path});
     left->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -171,12 +165,13 @@ QWidget* usbRow(const VolumeMountEvent& event)
     rightLayout->setContentsMargins(0, 0, 0, 0);
     rightLayout->setSpacing(2);
     if (event.isRemovable()) {
-        auto* tag = text(QObject::tr("Removable"), theme::font(TextStyle::caption2), Tint::of(SystemColor::secondary));
+        auto* tag =
+            makeText(QObject::tr("Removable"), theme::font(TextStyle::caption2), Tint::of(SystemColor::secondary));
         tag->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         rightLayout->addWidget(tag, 0, Qt::AlignRight);
     }
-    auto* time =
-        text(theme::timeOfDay(event.timestamp()), theme::font(TextStyle::caption2), Tint::of(SystemColor::tertiary));
+    auto* time = makeText(theme::timeOfDay(event.timestamp()), theme::font(TextStyle::caption2),
+                          Tint::of(SystemColor::tertiary));
     time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     rightLayout->addWidget(time, 0, Qt::AlignRight);
     layout->addWidget(right, 0, Qt::AlignVCenter);
@@ -190,13 +185,13 @@ QWidget* powerRow(const PowerSourceEvent& event)
     auto* icon = new SymbolView("powerplug.portrait.fill", 18, Tint::of(SystemColor::yellow));
     icon->setFrameWidth(28);
     layout->addWidget(icon, 0, Qt::AlignVCenter);
-    auto* title = text(fromStd(event.title()), theme::font(TextStyle::subheadline, QFont::Medium),
-                       Tint::of(SystemColor::primary));
+    auto* title = makeText(fromStd(event.title()), theme::font(TextStyle::subheadline, QFont::Medium),
+                           Tint::of(SystemColor::primary));
     title->setWrapping(true);
     std::vector<QWidget*> lines{title};
     if (event.detail()) {
         auto* detail =
-            text(fromStd(*event.detail()), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
+            makeText(fromStd(*event.detail()), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
         detail->setWrapping(true);
         lines.push_back(detail);
     }
@@ -209,8 +204,8 @@ QWidget* powerRow(const PowerSourceEvent& event)
     }
     left->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(left, 1, Qt::AlignVCenter);
-    auto* time =
-        text(theme::timeOfDay(event.timestamp()), theme::font(TextStyle::caption2), Tint::of(SystemColor::tertiary));
+    auto* time = makeText(theme::timeOfDay(event.timestamp()), theme::font(TextStyle::caption2),
+                          Tint::of(SystemColor::tertiary));
     layout->addWidget(time, 0, Qt::AlignVCenter);
     return row;
 }
@@ -224,9 +219,9 @@ QWidget* emptyState(const char* symbol, const QString& title, const QString& hin
     layout->setSpacing(8);
     layout->addStretch(1);
     layout->addWidget(new SymbolView(symbol, 34, Tint::of(SystemColor::quaternary)), 0, Qt::AlignHCenter);
-    auto* titleLabel = text(title, theme::font(TextStyle::subheadline), Tint::of(SystemColor::tertiary));
+    auto* titleLabel = makeText(title, theme::font(TextStyle::subheadline), Tint::of(SystemColor::tertiary));
     layout->addWidget(titleLabel, 0, Qt::AlignHCenter);
-    auto* hintLabel = text(hint, theme::font(TextStyle::caption), Tint::of(SystemColor::quaternary));
+    auto* hintLabel = makeText(hint, theme::font(TextStyle::caption), Tint::of(SystemColor::quaternary));
     if (centredHint) {
         hintLabel->setWrapping(true);
         hintLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -412,7 +407,7 @@ EventLogPanel::EventLogPanel(ThwackoViewModel& vm, QWidget* parent)
     headerLayout->setSpacing(8);
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(8);
-    auto* title = text(tr("Event Log"), theme::font(TextStyle::headline), Tint::of(SystemColor::primary), header);
+    auto* title = makeText(tr("Event Log"), theme::font(TextStyle::headline), Tint::of(SystemColor::primary), header);
     titleRow->addWidget(title);
     titleRow->addStretch(1);
     clearButton = new widgets::PlainTextButton(tr("Clear"), theme::font(TextStyle::caption),

@@ -3,6 +3,7 @@
 #include "Services/Analytics.h"
 #include "ViewModels/ThwackoViewModel.h"
 #include "views/Symbols.h"
+#include "views/TextLabels.h"
 #include "views/Theme.h"
 #include "views/Widgets.h"
 
@@ -18,20 +19,12 @@
 
 using theme::SystemColor;
 using theme::TextStyle;
+using widgets::makeText;
 using widgets::SymbolView;
 using widgets::TextLabel;
 using widgets::Tint;
 
 namespace {
-
-TextLabel* text(const QString& content, QFont font, Tint tint, QWidget* parent)
-{
-    auto* label = new TextLabel(parent);
-    label->setTextFont(font);
-    label->setTint(tint);
-    label->setText(content);
-    return label;
-}
 
 /// A symbol and a title in one colour (a label).
 QWidget* labelRow(const char* symbol, const QString& title, SystemColor color, QWidget* parent)
@@ -41,7 +34,7 @@ QWidget* labelRow(const char* symbol, const QString& title, SystemColor color, Q
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
     layout->addWidget(new SymbolView(symbol, 14, Tint::of(color), row));
-    auto* label = text(title, theme::font(TextStyle::subheadline), Tint::of(color), row);
+    auto* label = makeText(title, theme::font(TextStyle::subheadline), Tint::of(color), row);
     label->setWrapping(true);
     layout->addWidget(label, 1);
     row->setAccessibleName(title);
@@ -55,7 +48,7 @@ QWidget* progressRow(const QString& title, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
     layout->addWidget(new widgets::Spinner(row));
-    layout->addWidget(text(title, theme::font(TextStyle::subheadline), Tint::of(SystemColor::gray), row), 1);
+    layout->addWidget(makeText(title, theme::font(TextStyle::subheadline), Tint::of(SystemColor::gray), row), 1);
     row->setAccessibleName(title);
     return row;
 }
@@ -213,12 +206,12 @@ OnboardingView::OnboardingView(ThwackoViewModel& vm, QWidget* parent)
     titles->setSpacing(8);
     QFont titleFont = theme::font(TextStyle::body, QFont::Bold);
     titleFont.setPixelSize(28);
-    auto* title = text(tr("So... you want to\nslap your Mac?"), titleFont, Tint::rgb(Qt::white), columnWidget);
+    auto* title = makeText(tr("So... you want to\nslap your Mac?"), titleFont, Tint::rgb(Qt::white), columnWidget);
     title->setWrapping(true);
     title->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     titles->addWidget(title);
-    auto* subtitle = text(tr("This won't end well for your laptop."), theme::font(TextStyle::subheadline),
-                          Tint::of(SystemColor::gray), columnWidget);
+    auto* subtitle = makeText(tr("This won't end well for your laptop."), theme::font(TextStyle::subheadline),
+                              Tint::of(SystemColor::gray), columnWidget);
     subtitle->setAlignment(Qt::AlignCenter);
     titles->addWidget(subtitle);
     column->addLayout(titles);
@@ -227,7 +220,7 @@ OnboardingView::OnboardingView(ThwackoViewModel& vm, QWidget* parent)
         new CheckCard(new SymbolView("magnifyingglass.circle.fill", 24, Tint::of(SystemColor::blue)), columnWidget);
     sensorCard->setObjectName(QStringLiteral("sensorCheckSection"));
     sensorCard->column->addWidget(
-        text(tr("Can your Mac feel pain?"), theme::font(TextStyle::headline), Tint::rgb(Qt::white), sensorCard));
+        makeText(tr("Can your Mac feel pain?"), theme::font(TextStyle::headline), Tint::rgb(Qt::white), sensorCard));
     checkingRow = progressRow(tr("Checking..."), sensorCard);
     sensorFoundRow =
         labelRow("checkmark.circle.fill", tr("Your Mac can feel. Sorry, Mac."), SystemColor::green, sensorCard);
@@ -240,8 +233,8 @@ OnboardingView::OnboardingView(ThwackoViewModel& vm, QWidget* parent)
     slapIcon = new SymbolView("hand.wave.fill", 24, Tint::of(SystemColor::yellow));
     auto* slapCard = new CheckCard(slapIcon, columnWidget);
     slapCard->setObjectName(QStringLiteral("slapTestSection"));
-    slapHeading = text(QString(), theme::font(TextStyle::headline), Tint::of(SystemColor::gray), slapCard);
-    slapDetail = text(QString(), theme::font(TextStyle::subheadline), Tint::of(SystemColor::gray), slapCard);
+    slapHeading = makeText(QString(), theme::font(TextStyle::headline), Tint::of(SystemColor::gray), slapCard);
+    slapDetail = makeText(QString(), theme::font(TextStyle::subheadline), Tint::of(SystemColor::gray), slapCard);
     slapDetail->setWrapping(true);
     waitingRow = progressRow(tr("Waiting for a slap..."), slapCard);
     slapCard->column->addWidget(slapHeading);

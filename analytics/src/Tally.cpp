@@ -8,11 +8,13 @@
 
 namespace tally {
 
-std::shared_ptr<TallyInstance> Tally::initialize(const std::string& token, double flushInterval,
-                                                 const std::optional<std::string>& instanceName,
-                                                 bool optOutTrackingByDefault, bool useUniqueDistinctId,
-                                                 const std::optional<Properties>& superProperties,
-                                                 const std::optional<std::string>& serverURL, bool useGzipCompression)
+namespace {
+
+// What both initializers set alike.
+TallyInstance::Options commonOptions(const std::string& token, double flushInterval,
+                                     const std::optional<std::string>& instanceName, bool optOutTrackingByDefault,
+                                     bool useUniqueDistinctId, const std::optional<Properties>& superProperties,
+                                     bool useGzipCompression)
 {
     TallyInstance::Options options;
     options.apiToken = token;
@@ -22,8 +24,21 @@ std::shared_ptr<TallyInstance> Tally::initialize(const std::string& token, doubl
     options.optOutTrackingByDefault = optOutTrackingByDefault;
     options.useUniqueDistinctId = useUniqueDistinctId;
     options.superProperties = superProperties;
-    options.serverURL = serverURL;
     options.useGzipCompression = useGzipCompression;
+    return options;
+}
+
+} // namespace
+
+std::shared_ptr<TallyInstance> Tally::initialize(const std::string& token, double flushInterval,
+                                                 const std::optional<std::string>& instanceName,
+                                                 bool optOutTrackingByDefault, bool useUniqueDistinctId,
+                                                 const std::optional<Properties>& superProperties,
+                                                 const std::optional<std::string>& serverURL, bool useGzipCompression)
+{
+    TallyInstance::Options options = commonOptions(token, flushInterval, instanceName, optOutTrackingByDefault,
+                                                   useUniqueDistinctId, superProperties, useGzipCompression);
+    options.serverURL = serverURL;
     return TallyManager::sharedInstance().initialize(options);
 }
 
@@ -33,17 +48,10 @@ std::shared_ptr<TallyInstance> Tally::initialize(const std::string& token, doubl
                                                  const std::optional<Properties>& superProperties,
                                                  const ProxyServerConfig& proxyServerConfig, bool useGzipCompression)
 {
-    TallyInstance::Options options;
-    options.apiToken = token;
-    options.flushInterval = flushInterval;
-    options.name = instanceName.value_or(token);
-    options.trackAutomaticEvents = false;
-    options.optOutTrackingByDefault = optOutTrackingByDefault;
-    options.useUniqueDistinctId = useUniqueDistinctId;
-    options.superProperties = superProperties;
+    TallyInstance::Options options = commonOptions(token, flushInterval, instanceName, optOutTrackingByDefault,
+                                                   useUniqueDistinctId, superProperties, useGzipCompression);
     options.serverURL = proxyServerConfig.serverUrl;
     options.proxyServerDelegate = proxyServerConfig.delegate;
-    options.useGzipCompression = useGzipCompression;
     return TallyManager::sharedInstance().initialize(options);
 }
 

@@ -3,9 +3,11 @@
 // settings and caches, and the source and resource folders; then it keeps a Qt application
 // object alive for the whole run, so timers, socket notifiers and queued calls work on the
 // test's (main) thread. Built with THWACKO_TEST_WIDGETS it keeps a widget application instead,
-// for tests that open windows or dialogs.
+// for tests that open windows or dialogs, in the Fusion style, so that pictures and sizes do not
+// depend on the desktop's theme.
 #ifdef THWACKO_TEST_WIDGETS
 #include <QApplication>
+#include <QStyleFactory>
 using TestApplication = QApplication;
 #else
 #include <QCoreApplication>
@@ -26,5 +28,8 @@ int main(int argc, char** argv)
 
     ::testing::InitGoogleTest(&argc, argv);
     TestApplication app(argc, argv);
+#ifdef THWACKO_TEST_WIDGETS
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+#endif
     return RUN_ALL_TESTS();
 }

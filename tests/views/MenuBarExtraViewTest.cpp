@@ -178,7 +178,7 @@ TEST_F(MenuBarExtraViewTest, QuitWhileListeningEndsTheEventLoopAndTheWillTermina
     MenuBarExtraView real(*vm, [](const QString&) {});
     startListening();
     const auto connection = QObject::connect(qApp, &QCoreApplication::aboutToQuit,
-                                             [this] { center.post(foundation::kApplicationWillTerminate); });
+                                             [this] { services->center.post(foundation::kApplicationWillTerminate); });
     QMetaObject::invokeMethod(
         qApp, [&real] { real.action(Kind::quit)->trigger(); }, Qt::QueuedConnection);
     EXPECT_EQ(QApplication::exec(), 0);

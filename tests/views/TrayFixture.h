@@ -1,15 +1,15 @@
 #pragma once
 
-// A real view model wired to fakes of what this machine lacks (the sensor, the monitors' system
-// layers, the sound card, the clock), on a bundle of fixture clips; shared by the tray, menu and
-// settings-sheet tests.
+// A real view model wired to the shared fakes of what this machine lacks (the sensor, the monitors'
+// system layers, the sound card, the clock), on a bundle of fixture clips; shared by the tray, menu
+// and settings-sheet tests.
 
 #include "Services/Analytics.h"
 #include "ViewModels/ThwackoViewModel.h"
 #include "platform/qt/QtMainQueue.h"
 #include "support/EventLoop.h"
-#include "support/FakeHid.h"
-#include "support/FakeSystemMonitors.h"
+#include "support/FakeServices.h"
+#include "support/RecordingAnalytics.h"
 #include "support/TempDir.h"
 #include "views/Theme.h"
 
@@ -31,36 +31,6 @@
 
 namespace traytest {
 
-class FakeClock final : public foundation::Clock {
-public:
-    foundation::Date wall{1.7e9};
-    foundation::MonotonicTime monotonic{std::chrono::seconds(1000)};
-
-    foundation::Date now() const override { return wall; }
-    foundation::MonotonicTime monotonicNow() const override { return monotonic; }
-    void advance(double seconds)
-    {
-        wall = wall.addingTimeInterval(seconds);
-        monotonic +=
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
-    }
-};
-
-class SilentClipPlayer final : public ClipPlayer {
-public:
-    int plays = 0;
-    void play(const std::filesystem::path&, double) override { ++plays; }
-    void stopAll() override {}
-    void setVolumeScaling(bool) override {}
-    void setSpeedRatio(double) override {}
-};
-
-class NullAnalytics final : public AnalyticsClient {
-public:
-    void initialize(const AnalyticsConfiguration&) override {}
-    void track(const std::string&, const AnalyticsProperties&) override {}
-};
-
 inline const char* const kInfoPlist = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0"><dict>
@@ -75,15 +45,13 @@ protected:
     testsupport::TempDir dir;
     QObject mainContext;
     platform::ScopedQtMainQueue mainQueue{&mainContext};
-    FakeClock clock;
-    std::unique_ptr<foundation::UserDefaults> defaults;
     std::unique_ptr<foundation::Bundle> bundle;
-    foundation::NotificationCenter center;
-    std::shared_ptr<testsupport::FakeHidBackend> sensor = std::make_shared<testsupport::FakeHidBackend>();
-    std::shared_ptr<testsupport::FakeWorkspace> workspace = std::make_shared<testsupport::FakeWorkspace>();
-    std::shared_ptr<testsupport::FakePowerSources> powerSources = std::make_shared<testsupport::FakePowerSources>();
-    std::shared_ptr<testsupport::FakeLidRegistry> lid = std::make_shared<testsupport::FakeLidRegistry>();
-    SilentClipPlayer* audio = nullptr;
+    std::unique_ptr<testsupport::FakeServices> services;
+    // The fakes the tests reach for, from `services`.
+    std::shared_ptr<testsupport::FakeHidBackend> sensor;
+    std::shared_ptr<testsupport::FakeWorkspace> workspace;
+    std::shared_ptr<testsupport::FakePowerSources> powerSources;
+    std::shared_ptr<testsupport::FakeLidRegistry> lid;
     std::unique_ptr<ThwackoViewModel> vm;
 
     void SetUp() override
@@ -95,25 +63,14 @@ protected:
         dir.write("res/Audio/lid/close.mp3", "");
         dir.write("res/Info.plist", kInfoPlist);
         bundle = std::make_unique<foundation::Bundle>(dir.path() / "res", "/opt/thwacko");
-        defaults = std::make_unique<foundation::UserDefaults>(dir.path() / "defaults.plist");
-        sensor->services = {testsupport::FakeHidService::sensor(1)};
-        Analytics::setClient(std::make_shared<NullAnalytics>());
+        services = std::make_unique<testsupport::FakeServices>(dir.path() / "defaults.plist", *bundle);
+        sensor = services->sensor;
+        workspace = services->workspace;
+        powerSources = services->powerSources;
+        lid = services->lid;
+        Analytics::setClient(std::make_shared<testsupport::RecordingAnalytics>());
         Analytics::configure(*bundle);
-
-        ThwackoViewModel::Dependencies deps;
-        deps.accelerometer = std::make_unique<AccelerometerService>(sensor);
-        deps.usbVolumeMonitor = std::make_unique<USBVolumeMonitor>(workspace);
-        deps.powerSourceMonitor = std::make_unique<PowerSourceMonitor>(powerSources);
-        deps.lidClamshellMonitor = std::make_unique<LidClamshellMonitor>(lid, std::chrono::hours(1));
-        auto player = std::make_unique<SilentClipPlayer>();
-        audio = player.get();
-        deps.audioPlayer = std::move(player);
-        deps.clock = &clock;
-        deps.userDefaults = defaults.get();
-        deps.bundle = bundle.get();
-        deps.notificationCenter = &center;
-        deps.folderChooser = [](const std::string&) { return ThwackoViewModel::FolderChoice{}; };
-        vm = std::make_unique<ThwackoViewModel>(std::move(deps));
+        vm = std::make_unique<ThwackoViewModel>(services->dependencies());
     }
 
     void TearDown() override
@@ -152,7 +109,7 @@ protected:
             deliver(quiet);
         }
         deliver(knock);
-        clock.advance(2);
+        services->clock.advance(2);
         vm->processSamples();
         drain();
     }

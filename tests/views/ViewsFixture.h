@@ -89,13 +89,7 @@ protected:
     /// A power change as the platform reports it; logs one event when it differs from the last.
     void powerChange(bool external, bool charging, std::int64_t percent)
     {
-        services->powerSources->snapshot = power::Snapshot{
-            power::Description{{"Type", std::string("InternalBattery")},
-                               {"ExternalConnected", external},
-                               {"Is Charging", charging},
-                               {"Power Source State", std::string(external ? "AC Power" : "Battery Power")},
-                               {"Max Capacity", std::int64_t(100)},
-                               {"Current Capacity", percent}}};
+        services->powerSources->snapshot = battery(external, charging, percent);
         services->powerSources->notifyChange();
         settle();
     }

@@ -1,19 +1,16 @@
 #include "platform/foundation/PlistValue.h"
 
+#include "DurableFile.h"
+
 #include <plist/plist.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <limits>
 #include <sstream>
 #include <system_error>
-#include <unistd.h>
 
 namespace foundation {
 
@@ -219,63 +216,15 @@ std::string plistToBinary(const PlistValue& value)
 
 bool writePlistFileAtomically(const fs::path& path, const PlistValue& value, std::string* error, PlistFormat format)
 {
-    auto fail = [&](std::string why) {
-        if (error) {
-            *error = std::move(why);
-        }
-        return false;
-    };
-    std::error_code ec;
-    if (path.has_parent_path()) {
-        fs::create_directories(path.parent_path(), ec);
-        if (ec) {
-            return fail("cannot create " + path.parent_path().string() + ": " + ec.message());
-        }
-    }
     const std::string bytes = format == PlistFormat::Binary ? plistToBinary(value) : plistToXml(value);
-    if (bytes.empty()) {
-        return fail("cannot serialise the property list for " + path.string());
+    std::string why = bytes.empty() ? "cannot serialise the property list for " + path.string() : std::string();
+    if (why.empty() && writeFileDurably(path, bytes, FileAccess::Default, why)) {
+        return true;
     }
-    // Unique per call, so that two threads writing the same file never share a temporary.
-    static std::atomic<unsigned long> serial{0};
-    const fs::path temporary = path.string() + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++serial);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return fail("cannot write " + temporary.string() + ": " + std::strerror(errno));
+    if (error) {
+        *error = std::move(why);
     }
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    int failure = 0;
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            failure = written < 0 ? errno : EIO;
-            break;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    // Flush before the rename: after a power cut the name must not point at blocks never written.
-    if (!failure && ::fdatasync(fd) != 0) {
-        failure = errno;
-    }
-    if (::close(fd) != 0 && !failure) {
-        failure = errno;
-    }
-    if (failure) {
-        fs::remove(temporary, ec);
-        return fail("cannot write " + temporary.string() + ": " + std::strerror(failure));
-    }
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        const std::string message = ec.message();
-        fs::remove(temporary, ec);
-        return fail("cannot replace " + path.string() + ": " + message);
-    }
-    return true;
+    return false;
 }
 
 } // namespace foundation

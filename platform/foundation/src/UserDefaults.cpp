@@ -1,13 +1,11 @@
 #include "platform/foundation/UserDefaults.h"
 
+#include "DurableFile.h"
 #include "Environment.h"
 #include "platform/foundation/Paths.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -79,9 +77,7 @@ std::optional<fs::path> moveAside(const fs::path& file, std::string* why)
     return std::nullopt;
 }
 
-// Writes the file so that it survives a crash or power cut: a temporary file readable by the owner
-// only (whatever the umask) is written and synced, renamed over the file, and then the folder is
-// synced so that the rename itself is on disk.
+// The settings are the user's own: readable by the owner only, whatever the umask.
 bool saveDurably(const fs::path& file, const PlistDictionary& values, std::string& why)
 {
     const std::string bytes = plistToBinary(PlistValue(values));
@@ -89,51 +85,7 @@ bool saveDurably(const fs::path& file, const PlistDictionary& values, std::strin
         why = "cannot serialise the settings";
         return false;
     }
-    std::error_code error;
-    const fs::path folder = file.parent_path();
-    fs::create_directories(folder, error);
-    static std::atomic<unsigned long> serial{0};
-    const fs::path temporary = file.string() + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++serial);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        why = "cannot write " + temporary.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    int failure = ::fchmod(fd, 0600) == 0 ? 0 : errno;
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (!failure && left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            failure = written < 0 ? errno : EIO;
-            break;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    if (!failure && ::fsync(fd) != 0) {
-        failure = errno;
-    }
-    if (::close(fd) != 0 && !failure) {
-        failure = errno;
-    }
-    if (!failure && ::rename(temporary.c_str(), file.c_str()) != 0) {
-        failure = errno;
-    }
-    if (failure) {
-        ::unlink(temporary.c_str());
-        why = "cannot replace " + file.string() + ": " + std::strerror(failure);
-        return false;
-    }
-    const int folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-    }
-    return true;
+    return writeFileDurably(file, bytes, FileAccess::OwnerOnly, why);
 }
 
 // Reads, changes and saves under the process-wide lock. `change` returns false when it changed

@@ -12,7 +12,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/input.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -137,30 +136,11 @@ private:
         std::optional<std::int64_t> lastUs;
         bool dropping = false;
         for (;;) {
-            pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                sink.fail(-errno);
-                return;
-            }
-            if (fds[1].revents) {
-                return;
-            }
-            const ssize_t n = ::read(fd, data.data() + held, data.size() - held);
-            if (n < 0) {
-                if (errno == EINTR || errno == EAGAIN) {
-                    continue;
-                }
-                sink.fail(-errno);
-                return;
-            }
+            const std::size_t n = detail::readWhenReady(fd, stopFd, std::span(data).subspan(held), sink);
             if (n == 0) {
-                sink.fail(-ENODEV); // hung up
                 return;
             }
-            held += static_cast<std::size_t>(n);
+            held += n;
             std::size_t at = 0;
             for (; at + sizeof(input_event) <= held; at += sizeof(input_event)) {
                 input_event event{};

@@ -506,30 +506,11 @@ private:
         std::optional<std::int64_t> lastStamp;
         std::optional<std::chrono::steady_clock::time_point> lastRead;
         for (;;) {
-            pollfd fds[2] = {{nodeFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                sink.fail(-errno);
-                return;
-            }
-            if (fds[1].revents) {
-                return;
-            }
-            const ssize_t n = ::read(nodeFd, data.data() + held, data.size() - held);
-            if (n < 0) {
-                if (errno == EINTR || errno == EAGAIN) {
-                    continue;
-                }
-                sink.fail(-errno);
-                return;
-            }
+            const std::size_t n = detail::readWhenReady(nodeFd, stopFd, std::span(data).subspan(held), sink);
             if (n == 0) {
-                sink.fail(-ENODEV); // hung up
                 return;
             }
-            held += static_cast<std::size_t>(n);
+            held += n;
             // Without a stated rate or timestamps, the samples of one read share the time since
             // the previous read.
             double arrivalUs = 0;

@@ -4,10 +4,41 @@
 #include "platform/hid/SensorReport.h"
 
 #include <cerrno>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace hid::detail {
+
+std::size_t readWhenReady(int fd, int stopFd, std::span<std::uint8_t> into, SampleSink& sink)
+{
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            sink.fail(-errno);
+            return 0;
+        }
+        if (fds[1].revents) {
+            return 0;
+        }
+        const ssize_t n = ::read(fd, into.data(), into.size());
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            sink.fail(-errno);
+            return 0;
+        }
+        if (n == 0) {
+            sink.fail(-ENODEV); // hung up
+            return 0;
+        }
+        return static_cast<std::size_t>(n);
+    }
+}
 
 ThreadedDevice::ThreadedDevice()
     : drain([this] { deliverPending(); })

@@ -7,6 +7,7 @@
 #include "platform/hid/RateMatcher.h"
 
 #include <memory>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -36,6 +37,11 @@ private:
     SampleQueue& queue;
     RateMatcher matcher;
 };
+
+/// Reader thread: waits until `fd` is readable or `stopFd` is signalled, then reads into `into`.
+/// Returns the count read (more than 0); 0 when stopped, or when the source failed or hung up
+/// (then reported to the sink). Interrupted waits and reads, and reads with nothing yet, wait again.
+std::size_t readWhenReady(int fd, int stopFd, std::span<std::uint8_t> into, SampleSink& sink);
 
 /// A device whose samples are read on a thread of its own, so that no read of the sensor ever
 /// blocks the main thread, and handed to the main thread in batches (MainLoopDrain): each sample

@@ -1,27 +1,8 @@
 #include "AnalyticsTestSupport.h"
 
-#include <cstdlib>
 #include <memory>
-#include <stdexcept>
 
 namespace analyticstest {
-
-namespace fs = std::filesystem;
-
-ScratchDir::ScratchDir()
-{
-    std::string pattern = (fs::temp_directory_path() / "thwacko-analytics-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    root = pattern;
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::error_code error;
-    fs::remove_all(root, error);
-}
 
 DrainedMainQueue::DrainedMainQueue() { previous = foundation::setMainQueue(this); }
 

@@ -2,6 +2,7 @@
 
 #include "analytics/TallyLogger.h"
 #include "platform/foundation/MainQueue.h"
+#include "support/TempDir.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -15,17 +16,7 @@
 namespace analyticstest {
 
 /// A fresh folder under the temporary folder, removed with its contents on destruction.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::filesystem::path& path() const { return root; }
-
-private:
-    std::filesystem::path root;
-};
+using ScratchDir = testsupport::TempDir;
 
 /// A main queue that the test drains on its own thread; bound for the object's lifetime.
 class DrainedMainQueue final : public foundation::MainQueue {

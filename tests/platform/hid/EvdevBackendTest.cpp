@@ -17,6 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using hidtest::ReportSink;
+using hidtest::startDevice;
 using hidtest::valueAt;
 
 struct Event {
@@ -55,13 +56,6 @@ std::vector<Event> sample(std::int64_t timeUs, std::map<std::uint16_t, std::int3
 
 class EvdevBackendTest : public ::testing::Test {
 protected:
-    ~EvdevBackendTest() override
-    {
-        for (const int fd : writers) {
-            ::close(fd);
-        }
-    }
-
     // eventN with `name`, INPUT_PROP bits and ABS bits (hexadecimal, as sysfs writes them).
     fs::path addNode(int number, const std::string& name, const std::string& properties, const std::string& abs)
     {
@@ -74,29 +68,8 @@ protected:
         return node;
     }
 
-    int writerFor(const fs::path& node)
-    {
-        const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        EXPECT_GE(fd, 0);
-        writers.push_back(fd);
-        return fd;
-    }
-
-    std::unique_ptr<hid::Device> startDevice(hid::EvdevBackend& backend, int number, ReportSink& sink)
-    {
-        auto device = backend.createDevice(static_cast<hid::ServiceId>(number));
-        EXPECT_TRUE(device);
-        if (!device) {
-            return nullptr;
-        }
-        EXPECT_EQ(device->open(), hid::kSuccess);
-        sink.attach(*device);
-        device->scheduleWithMainLoop();
-        return device;
-    }
-
     testsupport::TempDir dir;
-    std::vector<int> writers;
+    hidtest::FifoWriters writers;
     // The device's answer about its axes: 512 units per g, resting at 0.
     hid::EvdevBackend::AxisQuery query = [](int, int) { return hid::EvdevBackend::AxisInfo{0, 512}; };
 };
@@ -152,7 +125,7 @@ class EvdevStream : public EvdevBackendTest, public ::testing::WithParamInterfac
 TEST_P(EvdevStream, EachReportedSampleReachesTheServiceAsEightReports)
 {
     const fs::path node = addNode(0, GetParam().deviceName, "40", GetParam().abs);
-    const int writer = writerFor(node);
+    const int writer = writers.open(node);
     hid::EvdevBackend backend(
         dir.path(), GetParam().withResolution ? query : [](int, int) {
             return std::optional<hid::EvdevBackend::AxisInfo>(hid::EvdevBackend::AxisInfo{0, 0});
@@ -193,7 +166,7 @@ TEST_F(EvdevBackendTest, AnAccelerometerWithoutAResolutionDoesNotOpen)
 TEST_F(EvdevBackendTest, EventsAfterADropAreSkippedUntilTheNextReport)
 {
     const fs::path node = addNode(0, "Tablet Accelerometer", "40", "7");
-    const int writer = writerFor(node);
+    const int writer = writers.open(node);
     hid::EvdevBackend backend(dir.path(), query);
     ReportSink sink;
     auto device = startDevice(backend, 0, sink);

@@ -30,13 +30,6 @@ std::vector<std::uint8_t> reportWith(std::uint8_t marker)
 
 class HidrawBackendTest : public ::testing::Test {
 protected:
-    ~HidrawBackendTest() override
-    {
-        for (const int fd : writers) {
-            ::close(fd);
-        }
-    }
-
     // A node `hidrawN` that is a FIFO, so reads go through the event loop as with a real node.
     fs::path addNode(int number, const std::string& descriptor)
     {
@@ -44,15 +37,6 @@ protected:
         const fs::path node = dir.mkdir("dev") / ("hidraw" + std::to_string(number));
         EXPECT_EQ(::mkfifo(node.c_str(), 0600), 0);
         return node;
-    }
-
-    // The writing end of a node; read-write so that opening it never waits for a reader.
-    int writerFor(const fs::path& node)
-    {
-        const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        EXPECT_GE(fd, 0);
-        writers.push_back(fd);
-        return fd;
     }
 
     static void send(int fd, const std::vector<std::uint8_t>& report)
@@ -63,18 +47,14 @@ protected:
     // An opened, scheduled device on `node` feeding `sink`.
     std::unique_ptr<hid::Device> startDevice(int number, ReportSink& sink)
     {
-        auto device = backend.createDevice(static_cast<hid::ServiceId>(number));
-        EXPECT_EQ(device->open(), hid::kSuccess);
-        sink.attach(*device);
-        device->scheduleWithMainLoop();
-        return device;
+        return hidtest::startDevice(backend, static_cast<hid::ServiceId>(number), sink);
     }
 
     // Runs the loop until a separate notifier on `node` saw data, so every notifier that was
     // ready with it has had its turn too.
     void pumpUntilWitnessed(const fs::path& node)
     {
-        const int writer = writerFor(node);
+        const int writer = writers.open(node);
         const int reader = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         ASSERT_GE(reader, 0);
         bool seen = false;
@@ -91,7 +71,7 @@ protected:
 
     testsupport::TempDir dir;
     hid::HidrawBackend backend{dir.path()};
-    std::vector<int> writers;
+    hidtest::FifoWriters writers;
 };
 
 TEST_F(HidrawBackendTest, ListsNodesInNumericOrder)
@@ -163,7 +143,7 @@ TEST_F(HidrawBackendTest, OpenFailureReturnsNegativeErrno)
 TEST_F(HidrawBackendTest, DeliversEachReportFromTheEventLoop)
 {
     const fs::path node = addNode(0, kSensorDescriptor);
-    const int writer = writerFor(node);
+    const int writer = writers.open(node);
     ReportSink sink(22);
     auto device = startDevice(0, sink);
     EXPECT_EQ(device->setProperty("ReportInterval", 1000), hid::kSuccess);
@@ -212,7 +192,7 @@ TEST_F(HidrawBackendTest, ReportsWaitingTogetherComeInOneBatchBeforeTheNextEvent
 {
     // Reports that the node holds are all delivered before the main thread handles a later event.
     const fs::path node = addNode(0, kSensorDescriptor);
-    const int writer = writerFor(node);
+    const int writer = writers.open(node);
     ReportSink sink(22);
     auto device = startDevice(0, sink);
     for (std::uint8_t marker = 1; marker <= 40; ++marker) {
@@ -229,7 +209,7 @@ TEST_F(HidrawBackendTest, ReportsWaitingTogetherComeInOneBatchBeforeTheNextEvent
 TEST_F(HidrawBackendTest, NoReportAfterUnschedule)
 {
     const fs::path node = addNode(0, kSensorDescriptor);
-    const int writer = writerFor(node);
+    const int writer = writers.open(node);
     ReportSink sink(22);
     auto device = startDevice(0, sink);
     send(writer, reportWith(1));
@@ -243,7 +223,7 @@ TEST_F(HidrawBackendTest, NoReportAfterUnschedule)
 TEST_F(HidrawBackendTest, CallbackMayUnscheduleOrDestroyTheDevice)
 {
     const fs::path node = addNode(0, kSensorDescriptor);
-    const int writer = writerFor(node);
+    const int writer = writers.open(node);
     for (const bool destroy : {false, true}) {
         ReportSink sink(22);
         std::unique_ptr<hid::Device> device = startDevice(0, sink);
@@ -270,7 +250,7 @@ TEST_F(HidrawBackendTest, CallbackMayUnscheduleOrDestroyTheDevice)
 TEST_F(HidrawBackendTest, DestroyingAScheduledDeviceStopsDelivery)
 {
     const fs::path node = addNode(0, kSensorDescriptor);
-    const int writer = writerFor(node);
+    const int writer = writers.open(node);
     ReportSink sink(22);
     auto device = startDevice(0, sink);
     device.reset();

@@ -40,15 +40,7 @@ protected:
 
     std::unique_ptr<hid::Device> startDevice(int number, ReportSink& sink)
     {
-        auto device = backend.createDevice(static_cast<hid::ServiceId>(number));
-        EXPECT_TRUE(device);
-        if (!device) {
-            return nullptr;
-        }
-        EXPECT_EQ(device->open(), hid::kSuccess);
-        sink.attach(*device);
-        device->scheduleWithMainLoop();
-        return device;
+        return hidtest::startDevice(backend, static_cast<hid::ServiceId>(number), sink);
     }
 
     testsupport::TempDir dir;

@@ -46,13 +46,6 @@ void put(std::vector<std::uint8_t>& sample, std::size_t offset, std::size_t byte
 
 class IioBufferTest : public ::testing::Test {
 protected:
-    ~IioBufferTest() override
-    {
-        for (const int fd : writers) {
-            ::close(fd);
-        }
-    }
-
     // A buffered accelerometer `name` as iio:deviceN with the given scan elements (all off), its
     // own trigger, raw files, and a FIFO as its character device; returns its folder.
     fs::path addDevice(int number, const std::vector<ChannelSpec>& channels, const std::string& name = "accel_3d")
@@ -85,10 +78,7 @@ protected:
     int writerFor(int number)
     {
         const fs::path node = dir.path() / "dev" / ("iio:device" + std::to_string(number));
-        const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        EXPECT_GE(fd, 0);
-        writers.push_back(fd);
-        return fd;
+        return writers.open(node);
     }
 
     static void send(int fd, const std::vector<std::uint8_t>& bytes)
@@ -98,15 +88,7 @@ protected:
 
     std::unique_ptr<hid::Device> startDevice(int number, ReportSink& sink)
     {
-        auto device = backend.createDevice(static_cast<hid::ServiceId>(number));
-        EXPECT_TRUE(device);
-        if (!device) {
-            return nullptr;
-        }
-        EXPECT_EQ(device->open(), hid::kSuccess);
-        sink.attach(*device);
-        device->scheduleWithMainLoop();
-        return device;
+        return hidtest::startDevice(backend, static_cast<hid::ServiceId>(number), sink);
     }
 
     std::string read(const fs::path& file) const
@@ -128,7 +110,7 @@ protected:
 
     testsupport::TempDir dir;
     hid::IioBackend backend{dir.path()};
-    std::vector<int> writers;
+    hidtest::FifoWriters writers;
 };
 
 struct DecodingCase {
@@ -352,7 +334,7 @@ TEST_F(IioBufferTest, AHangUpIsReportedAfterTheSamplesBeforeIt)
     removal.attach(*device, sink);
     device->scheduleWithMainLoop();
     send(writer, std::vector<std::uint8_t>(16, 0));
-    writers.clear();
+    writers.release();
     ::close(writer);
 
     ASSERT_TRUE(testsupport::pumpUntil([&] { return !removal.errors.empty(); }));

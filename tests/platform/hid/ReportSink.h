@@ -5,7 +5,12 @@
 #include <QElapsedTimer>
 #include <array>
 #include <cstdint>
+#include <fcntl.h>
+#include <filesystem>
 #include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace hidtest {
@@ -75,6 +80,54 @@ struct RemovalSink {
         self->errors.push_back(error);
         self->reportsBefore = self->reports ? self->reports->reports.size() : 0;
     }
+};
+
+} // namespace hidtest
+
+namespace hidtest {
+
+/// Creates and opens `service`'s device, attaches `sink` and schedules it; null when the backend
+/// makes no device.
+inline std::unique_ptr<hid::Device> startDevice(hid::Backend& backend, hid::ServiceId service, ReportSink& sink)
+{
+    auto device = backend.createDevice(service);
+    EXPECT_TRUE(device);
+    if (!device) {
+        return nullptr;
+    }
+    EXPECT_EQ(device->open(), hid::kSuccess);
+    sink.attach(*device);
+    device->scheduleWithMainLoop();
+    return device;
+}
+
+/// The writing ends of FIFO nodes, closed when the fixture ends.
+class FifoWriters {
+public:
+    FifoWriters() = default;
+    FifoWriters(const FifoWriters&) = delete;
+    FifoWriters& operator=(const FifoWriters&) = delete;
+    ~FifoWriters()
+    {
+        for (const int fd : fds) {
+            ::close(fd);
+        }
+    }
+
+    /// Read-write, so that opening never waits for a reader.
+    int open(const std::filesystem::path& node)
+    {
+        const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        EXPECT_GE(fd, 0);
+        fds.push_back(fd);
+        return fd;
+    }
+
+    /// Forgets the ends without closing them, for a test that closes them itself.
+    void release() { fds.clear(); }
+
+private:
+    std::vector<int> fds;
 };
 
 } // namespace hidtest
