@@ -10,6 +10,7 @@ MainLoopDrain::MainLoopDrain(Drain drain)
     , fallback(new QTimer)
 {
     fallback->setTimerType(Qt::PreciseTimer);
+    fallback->setSingleShot(true);
     fallback->setInterval(kFallbackInterval);
     QObject::connect(fallback, &QTimer::timeout, this, [this] { run(); });
 }
@@ -29,7 +30,7 @@ MainLoopDrain::~MainLoopDrain()
 void MainLoopDrain::start()
 {
     running = true;
-    fallback->start();
+    arm();
     QCoreApplication* const application = QCoreApplication::instance();
     if (!filtering && application && application->thread() == QThread::currentThread()) {
         application->installEventFilter(this);
@@ -71,9 +72,16 @@ void MainLoopDrain::run()
         return;
     }
     draining = false;
-    if (running) {
-        fallback->start(); // restarted: while the loop wakes for other reasons the fallback stays quiet
+    // Pushed back: while the loop wakes for other reasons the fallback stays quiet.
+    if (running && (!fallback->isActive() || std::chrono::steady_clock::now() - armedAt >= kRearmAfter)) {
+        arm();
     }
+}
+
+void MainLoopDrain::arm()
+{
+    fallback->start();
+    armedAt = std::chrono::steady_clock::now();
 }
 
 } // namespace hid::detail
