@@ -80,7 +80,8 @@ void runQtTimer(int intervalMs, int seconds, bool postJob)
     timer.setInterval(intervalMs);
     QObject::connect(&timer, &QTimer::timeout, &loop, [&loop, postJob] {
         if (postJob) {
-            QMetaObject::invokeMethod(&loop, [] {}, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &loop, [] {}, Qt::QueuedConnection);
         }
     });
     QTimer::singleShot(std::chrono::seconds(seconds), &loop, &QEventLoop::quit);
