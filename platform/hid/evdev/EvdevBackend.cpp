@@ -120,6 +120,16 @@ private:
         }
     }
 
+    // The axes' current values, asked of the device; an axis it does not answer for keeps its own.
+    void readAxes()
+    {
+        for (int axis = 0; axis < (hasZ ? 3 : 2); ++axis) {
+            if (const auto info = query ? query(fd, axis) : askDevice(fd, axis)) {
+                values[static_cast<std::size_t>(axis)] = info->value;
+            }
+        }
+    }
+
     std::array<std::int32_t, 3> units() const
     {
         std::array<std::int32_t, 3> result{};
@@ -152,7 +162,9 @@ private:
                 } else if (event.type == EV_SYN && event.code == SYN_REPORT) {
                     const std::int64_t timeUs =
                         static_cast<std::int64_t>(event.input_event_sec) * 1'000'000 + event.input_event_usec;
-                    if (!dropping) {
+                    if (dropping) {
+                        readAxes(); // what the lost events changed is only known to the device now
+                    } else {
                         sink.push(units(), lastUs ? static_cast<double>(timeUs - *lastUs) : 0.0);
                     }
                     dropping = false;
