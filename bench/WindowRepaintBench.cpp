@@ -12,7 +12,7 @@
 // Run from a release build: build/bin/bench/WindowRepaintBench. For instructions per slap (or per
 // grab: *measuredGrab*, GrabWindow/iterations:100), collect only the 100 measured slaps of a
 // fixed-count run and divide the total by 100:
-//   valgrind --tool=callgrind --toggle-collect='*measuredSlap*' \
+//   valgrind --tool=callgrind --toggle-collect="*measuredSlap*"
 //       build/bin/bench/WindowRepaintBench --benchmark_filter=SlapWindowShown/iterations:100
 #include "Services/AccelerometerService.h"
 #include "ViewModels/ThwackoViewModel.h"

@@ -1,6 +1,7 @@
 #include "views/EventLogPanel.h"
 
 #include "ViewModels/ThwackoViewModel.h"
+#include "views/FormattedText.h"
 #include "views/TextLabels.h"
 #include "views/Widgets.h"
 
@@ -14,7 +15,10 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <array>
+#include <cstdint>
 #include <map>
+#include <memory>
 
 using theme::SystemColor;
 using theme::TextStyle;
@@ -92,11 +96,18 @@ protected:
         painter.drawEllipse(QRectF(rect()));
         painter.setPen(color);
         painter.setFont(theme::font(TextStyle::caption, QFont::Bold));
-        painter.drawText(rect(), Qt::AlignCenter, style.second);
+        // Every row below a new slap moves and repaints; its symbol is shaped only once.
+        if (!symbol || symbolFont != painter.font()) {
+            symbolFont = painter.font();
+            symbol = std::make_unique<widgets::FormattedText>(style.second, QRectF(rect()), Qt::AlignCenter, painter);
+        }
+        symbol->draw(painter);
     }
 
 private:
     std::pair<SystemColor, QString> style;
+    std::unique_ptr<widgets::FormattedText> symbol;
+    QFont symbolFont;
 };
 
 QWidget* rowFrame(QWidget* parent, QHBoxLayout*& layout)
@@ -259,14 +270,15 @@ public:
         content->setObjectName(QStringLiteral("rows"));
     }
 
-    /// Shows `records` in their order, building rows only for ids not shown yet.
+    /// Shows `records` in their order, building rows only for ids not shown yet. Rows already in
+    /// their place are left alone: a new record at the head inserts one row and drops the last.
     template <typename Record, typename Builder> void sync(const std::vector<Record>& records, Builder build)
     {
-        std::map<std::string, QWidget*> keep;
+        std::map<Key, QWidget*> keep;
         std::vector<QWidget*> ordered;
         ordered.reserve(records.size());
         for (const Record& record : records) {
-            const std::string key = record.id().toString();
+            const Key& key = record.id().bytes();
             QWidget* row = nullptr;
             if (auto found = shown.find(key); found != shown.end()) {
                 row = found->second;
@@ -283,9 +295,10 @@ public:
         }
         shown = std::move(keep);
         for (int i = 0; i < int(ordered.size()); ++i) {
-            if (rows->indexOf(ordered[std::size_t(i)]) != i) {
-                rows->removeWidget(ordered[std::size_t(i)]);
-                rows->insertWidget(i, ordered[std::size_t(i)]);
+            QWidget* row = ordered[std::size_t(i)];
+            if (QLayoutItem* item = rows->itemAt(i); !item || item->widget() != row) {
+                rows->removeWidget(row);
+                rows->insertWidget(i, row);
             }
         }
     }
@@ -293,8 +306,10 @@ public:
     int rowCount() const { return int(shown.size()); }
 
 private:
+    // Keyed by the id's bytes: spelling out every id on every refresh cost more than the rows.
+    using Key = std::array<std::uint8_t, 16>;
     QVBoxLayout* rows;
-    std::map<std::string, QWidget*> shown;
+    std::map<Key, QWidget*> shown;
 };
 
 } // namespace
