@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <type_traits>
 
 using theme::SystemColor;
 using theme::TextStyle;
@@ -77,12 +78,21 @@ QString fromStd(const std::string& text) { return QString::fromStdString(text); 
 /// The slap's severity: its symbol on a faint circle of its colour, 24 x 24.
 class SeverityBadge final : public QWidget {
 public:
-    explicit SeverityBadge(const std::string& severity, QWidget* parent = nullptr)
+    explicit SeverityBadge(QWidget* parent = nullptr)
         : QWidget(parent)
-        , style(severityStyle(severity))
     {
         setFixedSize(24, 24);
+    }
+
+    void setSeverity(const std::string& severity)
+    {
         setAccessibleName(QString::fromStdString(severity));
+        const auto next = severityStyle(severity);
+        if (next != style) {
+            style = next;
+            symbol.reset();
+            update();
+        }
     }
 
 protected:
@@ -131,27 +141,55 @@ QWidget* column(QWidget* parent, Qt::Alignment alignment, std::initializer_list<
     return box;
 }
 
+/// A slap's row: the badge, number and clip, amplitude and time. A row that drops off the end of
+/// a full log shows the next new slap, so a slap builds and destroys no widgets.
+class SlapRow final : public QWidget {
+public:
+    SlapRow()
+    {
+        auto* layout = new QHBoxLayout(this);
+        layout->setContentsMargins(14, 4 + 4, 14, 4 + 4);
+        layout->setSpacing(10);
+        badge = new SeverityBadge;
+        layout->addWidget(badge, 0, Qt::AlignVCenter);
+        title = makeText(QString(), theme::font(TextStyle::subheadline, QFont::Medium), Tint::of(SystemColor::primary));
+        file = makeText(QString(), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
+        auto* left = column(this, Qt::AlignLeft, {title, file});
+        left->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        layout->addWidget(left, 1, Qt::AlignVCenter);
+        amplitude = makeText(QString(), theme::font(TextStyle::caption, std::nullopt, theme::Design::monospaced),
+                             Tint::of(SystemColor::secondary));
+        time = makeText(QString(), theme::font(TextStyle::caption2), Tint::of(SystemColor::tertiary));
+        amplitude->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        layout->addWidget(column(this, Qt::AlignRight, {amplitude, time}), 0, Qt::AlignVCenter);
+    }
+
+    void setEvent(const SlapEvent& event)
+    {
+        badge->setSeverity(event.severity());
+        title->setText(QObject::tr("Slap #%1").arg(theme::count(event.number())));
+        file->setText(fromStd(event.fileName()));
+        amplitude->setText(theme::amplitude(event.amplitude()));
+        time->setText(theme::timeOfDay(event.timestamp()));
+    }
+
+private:
+    SeverityBadge* badge;
+    TextLabel* title;
+    TextLabel* file;
+    TextLabel* amplitude;
+    TextLabel* time;
+};
+
 QWidget* slapRow(const SlapEvent& event)
 {
-    QHBoxLayout* layout = nullptr;
-    QWidget* row = rowFrame(nullptr, layout);
-    layout->addWidget(new SeverityBadge(event.severity()), 0, Qt::AlignVCenter);
-    auto* title = makeText(QObject::tr("Slap #%1").arg(theme::count(event.number())),
-                           theme::font(TextStyle::subheadline, QFont::Medium), Tint::of(SystemColor::primary));
-    auto* file = makeText(fromStd(event.fileName()), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
-    auto* left = column(row, Qt::AlignLeft, {title, file});
-    left->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    layout->addWidget(left, 1, Qt::AlignVCenter);
-    auto* amplitude = makeText(theme::amplitude(event.amplitude()),
-                               theme::font(TextStyle::caption, std::nullopt, theme::Design::monospaced),
-                               Tint::of(SystemColor::secondary));
-    auto* time = makeText(theme::timeOfDay(event.timestamp()), theme::font(TextStyle::caption2),
-                          Tint::of(SystemColor::tertiary));
-    amplitude->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    layout->addWidget(column(row, Qt::AlignRight, {amplitude, time}), 0, Qt::AlignVCenter);
+    auto* row = new SlapRow;
+    row->setEvent(event);
     return row;
 }
+
+void refillSlapRow(QWidget* row, const SlapEvent& event) { static_cast<SlapRow*>(row)->setEvent(event); }
 
 QWidget* usbRow(const VolumeMountEvent& event)
 {
@@ -270,20 +308,35 @@ public:
         content->setObjectName(QStringLiteral("rows"));
     }
 
-    /// Shows `records` in their order, building rows only for ids not shown yet. Rows already in
-    /// their place are left alone: a new record at the head inserts one row and drops the last.
-    template <typename Record, typename Builder> void sync(const std::vector<Record>& records, Builder build)
+    /// Shows `records` in their order, building rows only for ids not shown yet; with `refill`,
+    /// a row whose record left the log shows a new one instead. Rows already in their place are
+    /// left alone: a new record at the head of a full log moves one row from the end to the top.
+    template <typename Record, typename Builder, typename Refill = std::nullptr_t>
+    void sync(const std::vector<Record>& records, Builder build, Refill refill = nullptr)
     {
         std::map<Key, QWidget*> keep;
+        for (const Record& record : records) {
+            if (auto found = shown.find(record.id().bytes()); found != shown.end()) {
+                keep.insert(shown.extract(found));
+            }
+        }
+        // What is left in `shown` are the rows of records gone from the log.
         std::vector<QWidget*> ordered;
         ordered.reserve(records.size());
         for (const Record& record : records) {
             const Key& key = record.id().bytes();
+            if (auto found = keep.find(key); found != keep.end()) {
+                ordered.push_back(found->second);
+                continue;
+            }
             QWidget* row = nullptr;
-            if (auto found = shown.find(key); found != shown.end()) {
-                row = found->second;
-                shown.erase(found);
-            } else {
+            if constexpr (!std::is_same_v<Refill, std::nullptr_t>) {
+                if (!shown.empty()) {
+                    row = shown.extract(shown.begin()).mapped();
+                    refill(row, record);
+                }
+            }
+            if (!row) {
                 row = build(record);
                 row->setObjectName(QStringLiteral("row"));
             }
@@ -499,7 +552,7 @@ void EventLogPanel::refresh()
 {
     // An empty slap log has no off state; the list page still clears its rows.
     auto* slaps = logPages[0];
-    slaps->list->sync(viewModel.slapEvents(), slapRow);
+    slaps->list->sync(viewModel.slapEvents(), slapRow, refillSlapRow);
     slaps->setCurrentWidget(viewModel.slapEvents().empty() ? slaps->noneState : static_cast<QWidget*>(slaps->list));
     logPages[1]->show(viewModel.usbVolumeMonitoring(), viewModel.usbVolumeEvents(), usbRow);
     logPages[2]->show(viewModel.powerMonitoring(), viewModel.powerSourceEvents(), powerRow);

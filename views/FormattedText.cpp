@@ -16,9 +16,8 @@ constexpr int plainFlags =
 bool laysOutLikeDrawText(const QString& text, int flags, const QPainter& painter)
 {
     const QFont& font = painter.font();
-    return (flags & ~plainFlags) == 0 && !text.contains(QChar(0x9c)) &&
-           painter.layoutDirection() == Qt::LeftToRight && !font.underline() && !font.overline() &&
-           !font.strikeOut();
+    return (flags & ~plainFlags) == 0 && !text.contains(QChar(0x9c)) && painter.layoutDirection() == Qt::LeftToRight &&
+           !font.underline() && !font.overline() && !font.strikeOut();
 }
 
 } // namespace

@@ -32,26 +32,45 @@ const DrawCase kDrawCases[] = {
     {"LeftLine", "Slap #12", Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, {0, 0, 160, 24}},
     {"RightLine", "0.7268g", Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, {0, 0, 160, 24}},
     {"CentredLine", "Total Slaps", Qt::AlignCenter | Qt::TextSingleLine, {0, 0, 161, 23}, TextStyle::caption2},
-    {"LineWiderThanTheRectIsClipped", "Listening for slaps...", Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+    {"LineWiderThanTheRectIsClipped",
+     "Listening for slaps...",
+     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
      {0, 0, 60, 20}},
     {"LineTallerThanTheRect", "Bonkly", Qt::AlignCenter | Qt::TextSingleLine, {0, 0, 120, 9}, TextStyle::title2},
     {"LineBreakOnOneLine", "two\nlines", Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, {0, 0, 160, 24}},
     {"TabAndAmpersand", "Save\t& Quit", Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, {0, 0, 160, 24}},
     {"NonLatin", "Ünïcödé ✓ 日本 →", Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, {0, 0, 180, 24}},
     {"Empty", "", Qt::AlignCenter | Qt::TextSingleLine, {0, 0, 160, 24}},
-    {"OffsetRect", "/media/someone/BACKUP", Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, {10.5, 20, 120, 14},
+    {"OffsetRect",
+     "/media/someone/BACKUP",
+     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+     {10.5, 20, 120, 14},
      TextStyle::caption2},
-    {"WrappedTopLeft", "Yells \"ow!\" when you slap the laptop, louder the harder you slap",
-     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, {0, 0, 120, 100}, TextStyle::caption},
-    {"WrappedCentredTop", "Turn it on in Settings to log charging and AC power changes.",
-     Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, {0, 0, 130, 100}, TextStyle::caption},
-    {"WrappedInARectTooShort", "Plug or unplug your MacBook, or wait for charging to start or stop.",
-     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, {0, 0, 110, 30}},
-    {"WrappedBottomRight", "A volume with a rather long name indeed", Qt::AlignRight | Qt::AlignBottom | Qt::TextWordWrap,
+    {"WrappedTopLeft",
+     "Yells \"ow!\" when you slap the laptop, louder the harder you slap",
+     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+     {0, 0, 120, 100},
+     TextStyle::caption},
+    {"WrappedCentredTop",
+     "Turn it on in Settings to log charging and AC power changes.",
+     Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
+     {0, 0, 130, 100},
+     TextStyle::caption},
+    {"WrappedInARectTooShort",
+     "Plug or unplug your MacBook, or wait for charging to start or stop.",
+     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
+     {0, 0, 110, 30}},
+    {"WrappedBottomRight",
+     "A volume with a rather long name indeed",
+     Qt::AlignRight | Qt::AlignBottom | Qt::TextWordWrap,
      {0, 0, 100, 90}},
-    {"WrappedWithALineBreak", "first line\nsecond line which wraps", Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
+    {"WrappedWithALineBreak",
+     "first line\nsecond line which wraps",
+     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
      {0, 0, 90, 90}},
-    {"UnbreakableWord", "averyveryverylongwordwithoutspaces", Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+    {"UnbreakableWord",
+     "averyveryverylongwordwithoutspaces",
+     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
      {0, 0, 70, 60}},
 };
 
@@ -133,25 +152,45 @@ struct ChangeCase {
     std::function<void(LabelState&)> change;
 };
 
-const ChangeCase kChangeCases[] = {
-    {"Text", {}, [](LabelState& s) { s.text = QStringLiteral("Ready"); }},
-    {"TextThatNowElides", {}, [](LabelState& s) { s.text = kLong; }},
-    {"NarrowerElides", {.text = kLong, .size = {400, 24}}, [](LabelState& s) { s.size = {120, 24}; }},
-    {"WiderShowsAll", {.text = kLong, .size = {120, 24}}, [](LabelState& s) { s.size = {400, 24}; }},
-    {"Taller", {.size = {200, 18}}, [](LabelState& s) { s.size = {200, 60}; }},
+const ChangeCase kChangeCases[] =
+    {
+        {"Text", {}, [](LabelState& s) { s.text = QStringLiteral("Ready"); }},
+        {"TextThatNowElides", {}, [](LabelState& s) { s.text = kLong; }},
+        {"NarrowerElides",
+         {.text = kLong, .size = {400, 24}},
+         [](LabelState& s) {
+    s.size = {120, 24};
+         }},
+        {"WiderShowsAll",
+         {.text = kLong, .size = {120, 24}},
+         [](LabelState& s) {
+    s.size = {400, 24};
+         }},
+                 {"Taller",
+                  {.size = {200, 18}},
+                  [](LabelState& s) {
+    s.size = {200, 60};
+                  }},
     {"Font", {}, [](LabelState& s) { s.style = TextStyle::title3; }},
     {"ElideMode", {.text = kLong, .size = {150, 24}}, [](LabelState& s) { s.elide = Qt::ElideMiddle; }},
     {"Alignment", {}, [](LabelState& s) { s.alignment = Qt::AlignRight | Qt::AlignVCenter; }},
     {"MinimumScale", {.text = kLong, .size = {300, 24}}, [](LabelState& s) { s.minimumScale = 0.7; }},
-    {"ShrunkAtANewWidth", {.text = kLong, .size = {330, 24}, .minimumScale = 0.7},
-     [](LabelState& s) { s.size = {280, 24}; }},
+    {"ShrunkAtANewWidth",
+     {.text = kLong, .size = {330, 24}, .minimumScale = 0.7},
+     [](LabelState& s) {
+    s.size = {280, 24};
+     }},
     {"WrappingOn", {.text = kSentence, .size = {140, 80}}, [](LabelState& s) { s.wrap = true; }},
     {"LineLimit", {.text = kSentence, .size = {120, 80}, .wrap = true}, [](LabelState& s) { s.maxLines = 2; }},
-    {"WrappedNarrower", {.text = kSentence, .size = {200, 80}, .wrap = true, .maxLines = 2},
-     [](LabelState& s) { s.size = {110, 80}; }},
-    {"WrappedText", {.text = kSentence, .size = {140, 80}, .wrap = true},
+    {"WrappedNarrower",
+     {.text = kSentence, .size = {200, 80}, .wrap = true, .maxLines = 2},
+     [](LabelState& s) {
+    s.size = {110, 80};
+     }},
+    {"WrappedText",
+     {.text = kSentence, .size = {140, 80}, .wrap = true},
      [](LabelState& s) { s.text = QStringLiteral("Turn it on in Settings to log mounts and unmounts."); }},
-};
+    };
 
 void PrintTo(const ChangeCase& c, std::ostream* os) { *os << c.name; }
 
