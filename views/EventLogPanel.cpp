@@ -1,6 +1,7 @@
 #include "views/EventLogPanel.h"
 
 #include "ViewModels/ThwackoViewModel.h"
+#include "views/FormattedText.h"
 #include "views/TextLabels.h"
 #include "views/Widgets.h"
 
@@ -14,7 +15,11 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <array>
+#include <cstdint>
 #include <map>
+#include <memory>
+#include <type_traits>
 
 using theme::SystemColor;
 using theme::TextStyle;
@@ -73,12 +78,21 @@ QString fromStd(const std::string& text) { return QString::fromStdString(text); 
 /// The slap's severity: its symbol on a faint circle of its colour, 24 x 24.
 class SeverityBadge final : public QWidget {
 public:
-    explicit SeverityBadge(const std::string& severity, QWidget* parent = nullptr)
+    explicit SeverityBadge(QWidget* parent = nullptr)
         : QWidget(parent)
-        , style(severityStyle(severity))
     {
         setFixedSize(24, 24);
+    }
+
+    void setSeverity(const std::string& severity)
+    {
         setAccessibleName(QString::fromStdString(severity));
+        const auto next = severityStyle(severity);
+        if (next != style) {
+            style = next;
+            symbol.reset();
+            update();
+        }
     }
 
 protected:
@@ -92,11 +106,18 @@ protected:
         painter.drawEllipse(QRectF(rect()));
         painter.setPen(color);
         painter.setFont(theme::font(TextStyle::caption, QFont::Bold));
-        painter.drawText(rect(), Qt::AlignCenter, style.second);
+        // Every row below a new slap moves and repaints; its symbol is shaped only once.
+        if (!symbol || symbolFont != painter.font()) {
+            symbolFont = painter.font();
+            symbol = std::make_unique<widgets::FormattedText>(style.second, QRectF(rect()), Qt::AlignCenter, painter);
+        }
+        symbol->draw(painter);
     }
 
 private:
     std::pair<SystemColor, QString> style;
+    std::unique_ptr<widgets::FormattedText> symbol;
+    QFont symbolFont;
 };
 
 QWidget* rowFrame(QWidget* parent, QHBoxLayout*& layout)
@@ -120,27 +141,55 @@ QWidget* column(QWidget* parent, Qt::Alignment alignment, std::initializer_list<
     return box;
 }
 
+/// A slap's row: the badge, number and clip, amplitude and time. A row that drops off the end of
+/// a full log shows the next new slap, so a slap builds and destroys no widgets.
+class SlapRow final : public QWidget {
+public:
+    SlapRow()
+    {
+        auto* layout = new QHBoxLayout(this);
+        layout->setContentsMargins(14, 4 + 4, 14, 4 + 4);
+        layout->setSpacing(10);
+        badge = new SeverityBadge;
+        layout->addWidget(badge, 0, Qt::AlignVCenter);
+        title = makeText(QString(), theme::font(TextStyle::subheadline, QFont::Medium), Tint::of(SystemColor::primary));
+        file = makeText(QString(), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
+        auto* left = column(this, Qt::AlignLeft, {title, file});
+        left->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        layout->addWidget(left, 1, Qt::AlignVCenter);
+        amplitude = makeText(QString(), theme::font(TextStyle::caption, std::nullopt, theme::Design::monospaced),
+                             Tint::of(SystemColor::secondary));
+        time = makeText(QString(), theme::font(TextStyle::caption2), Tint::of(SystemColor::tertiary));
+        amplitude->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        layout->addWidget(column(this, Qt::AlignRight, {amplitude, time}), 0, Qt::AlignVCenter);
+    }
+
+    void setEvent(const SlapEvent& event)
+    {
+        badge->setSeverity(event.severity());
+        title->setText(QObject::tr("Slap #%1").arg(theme::count(event.number())));
+        file->setText(fromStd(event.fileName()));
+        amplitude->setText(theme::amplitude(event.amplitude()));
+        time->setText(theme::timeOfDay(event.timestamp()));
+    }
+
+private:
+    SeverityBadge* badge;
+    TextLabel* title;
+    TextLabel* file;
+    TextLabel* amplitude;
+    TextLabel* time;
+};
+
 QWidget* slapRow(const SlapEvent& event)
 {
-    QHBoxLayout* layout = nullptr;
-    QWidget* row = rowFrame(nullptr, layout);
-    layout->addWidget(new SeverityBadge(event.severity()), 0, Qt::AlignVCenter);
-    auto* title = makeText(QObject::tr("Slap #%1").arg(theme::count(event.number())),
-                           theme::font(TextStyle::subheadline, QFont::Medium), Tint::of(SystemColor::primary));
-    auto* file = makeText(fromStd(event.fileName()), theme::font(TextStyle::caption), Tint::of(SystemColor::secondary));
-    auto* left = column(row, Qt::AlignLeft, {title, file});
-    left->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    layout->addWidget(left, 1, Qt::AlignVCenter);
-    auto* amplitude = makeText(theme::amplitude(event.amplitude()),
-                               theme::font(TextStyle::caption, std::nullopt, theme::Design::monospaced),
-                               Tint::of(SystemColor::secondary));
-    auto* time = makeText(theme::timeOfDay(event.timestamp()), theme::font(TextStyle::caption2),
-                          Tint::of(SystemColor::tertiary));
-    amplitude->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    layout->addWidget(column(row, Qt::AlignRight, {amplitude, time}), 0, Qt::AlignVCenter);
+    auto* row = new SlapRow;
+    row->setEvent(event);
     return row;
 }
+
+void refillSlapRow(QWidget* row, const SlapEvent& event) { static_cast<SlapRow*>(row)->setEvent(event); }
 
 QWidget* usbRow(const VolumeMountEvent& event)
 {
@@ -259,19 +308,35 @@ public:
         content->setObjectName(QStringLiteral("rows"));
     }
 
-    /// Shows `records` in their order, building rows only for ids not shown yet.
-    template <typename Record, typename Builder> void sync(const std::vector<Record>& records, Builder build)
+    /// Shows `records` in their order, building rows only for ids not shown yet; with `refill`,
+    /// a row whose record left the log shows a new one instead. Rows already in their place are
+    /// left alone: a new record at the head of a full log moves one row from the end to the top.
+    template <typename Record, typename Builder, typename Refill = std::nullptr_t>
+    void sync(const std::vector<Record>& records, Builder build, Refill refill = nullptr)
     {
-        std::map<std::string, QWidget*> keep;
+        std::map<Key, QWidget*> keep;
+        for (const Record& record : records) {
+            if (auto found = shown.find(record.id().bytes()); found != shown.end()) {
+                keep.insert(shown.extract(found));
+            }
+        }
+        // What is left in `shown` are the rows of records gone from the log.
         std::vector<QWidget*> ordered;
         ordered.reserve(records.size());
         for (const Record& record : records) {
-            const std::string key = record.id().toString();
+            const Key& key = record.id().bytes();
+            if (auto found = keep.find(key); found != keep.end()) {
+                ordered.push_back(found->second);
+                continue;
+            }
             QWidget* row = nullptr;
-            if (auto found = shown.find(key); found != shown.end()) {
-                row = found->second;
-                shown.erase(found);
-            } else {
+            if constexpr (!std::is_same_v<Refill, std::nullptr_t>) {
+                if (!shown.empty()) {
+                    row = shown.extract(shown.begin()).mapped();
+                    refill(row, record);
+                }
+            }
+            if (!row) {
                 row = build(record);
                 row->setObjectName(QStringLiteral("row"));
             }
@@ -283,9 +348,10 @@ public:
         }
         shown = std::move(keep);
         for (int i = 0; i < int(ordered.size()); ++i) {
-            if (rows->indexOf(ordered[std::size_t(i)]) != i) {
-                rows->removeWidget(ordered[std::size_t(i)]);
-                rows->insertWidget(i, ordered[std::size_t(i)]);
+            QWidget* row = ordered[std::size_t(i)];
+            if (QLayoutItem* item = rows->itemAt(i); !item || item->widget() != row) {
+                rows->removeWidget(row);
+                rows->insertWidget(i, row);
             }
         }
     }
@@ -293,8 +359,10 @@ public:
     int rowCount() const { return int(shown.size()); }
 
 private:
+    // Keyed by the id's bytes: spelling out every id on every refresh cost more than the rows.
+    using Key = std::array<std::uint8_t, 16>;
     QVBoxLayout* rows;
-    std::map<std::string, QWidget*> shown;
+    std::map<Key, QWidget*> shown;
 };
 
 } // namespace
@@ -484,7 +552,7 @@ void EventLogPanel::refresh()
 {
     // An empty slap log has no off state; the list page still clears its rows.
     auto* slaps = logPages[0];
-    slaps->list->sync(viewModel.slapEvents(), slapRow);
+    slaps->list->sync(viewModel.slapEvents(), slapRow, refillSlapRow);
     slaps->setCurrentWidget(viewModel.slapEvents().empty() ? slaps->noneState : static_cast<QWidget*>(slaps->list));
     logPages[1]->show(viewModel.usbVolumeMonitoring(), viewModel.usbVolumeEvents(), usbRow);
     logPages[2]->show(viewModel.powerMonitoring(), viewModel.powerSourceEvents(), powerRow);

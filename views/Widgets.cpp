@@ -1,5 +1,6 @@
 #include "views/Widgets.h"
 
+#include "views/FormattedText.h"
 #include "views/Symbols.h"
 
 #include <QEasingCurve>
@@ -86,6 +87,21 @@ void useSlimScrollBars(QAbstractScrollArea* area)
 
 // ---- TextLabel
 
+struct TextLabel::Fit {
+    int width = 0;
+    QFont font;
+    QStringList lines; // on one line: the elided text; with a line limit: each line; else unused
+    qreal lineSpacing = 0;
+};
+
+struct TextLabel::Drawing {
+    QSize size;
+    QFont font; // the painter's, which the runs were laid out in
+    Qt::LayoutDirection direction = Qt::LeftToRight;
+    qreal pixelRatio = 1.0;
+    std::vector<std::unique_ptr<FormattedText>> runs;
+};
+
 TextLabel::TextLabel(QWidget* parent)
     : QWidget(parent)
     , textFont(theme::font(theme::TextStyle::body))
@@ -93,15 +109,35 @@ TextLabel::TextLabel(QWidget* parent)
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
 }
 
+TextLabel::~TextLabel() = default;
+
+void TextLabel::invalidate(bool geometry)
+{
+    cachedSizeHint.reset();
+    cachedMinimumSizeHint.reset();
+    cachedHeights.fill({-1, 0});
+    fit.reset();
+    drawing.reset();
+    if (geometry) {
+        updateGeometry();
+    }
+    update();
+}
+
 void TextLabel::setText(const QString& text)
 {
     if (text == content) {
         return;
     }
+    const std::optional<QSize> hintBefore = wrap ? std::nullopt : cachedSizeHint;
     content = text;
     setAccessibleName(text);
-    updateGeometry();
-    update();
+    invalidate(false);
+    // On one line only the size hint depends on the text: when it stays (a count ticking up in
+    // a fixed-width font), the window is spared a relayout.
+    if (!hintBefore || sizeHint() != *hintBefore) {
+        updateGeometry();
+    }
 }
 
 void TextLabel::setTint(Tint t)
@@ -116,8 +152,7 @@ void TextLabel::setTint(Tint t)
 void TextLabel::setTextFont(const QFont& font)
 {
     textFont = font;
-    updateGeometry();
-    update();
+    invalidate(true);
 }
 
 void TextLabel::setWrapping(bool w, int lines)
@@ -127,11 +162,38 @@ void TextLabel::setWrapping(bool w, int lines)
     QSizePolicy policy = sizePolicy();
     policy.setHeightForWidth(w);
     setSizePolicy(policy);
-    updateGeometry();
+    invalidate(true);
+}
+
+void TextLabel::setElide(Qt::TextElideMode mode)
+{
+    if (mode != elide) {
+        elide = mode;
+        invalidate(false);
+    }
+}
+
+void TextLabel::setAlignment(Qt::Alignment a)
+{
+    if (a != alignment) {
+        alignment = a;
+        invalidate(false);
+    }
+}
+
+void TextLabel::setMinimumScale(qreal factor)
+{
+    if (factor != minimumScale) {
+        minimumScale = factor;
+        invalidate(false);
+    }
 }
 
 QSize TextLabel::sizeHint() const
 {
+    if (cachedSizeHint) {
+        return *cachedSizeHint;
+    }
     const QFontMetricsF metrics(textFont);
     qreal width = 0;
     for (const QString& line : content.split(u'\n')) {
@@ -139,31 +201,94 @@ QSize TextLabel::sizeHint() const
     }
     const int lines = wrap ? int(content.count(u'\n')) + 1 : 1;
     const int w = int(std::ceil(width)) + 1;
-    return {w, wrap ? heightForWidth(w) : int(std::ceil(metrics.height())) * lines};
+    cachedSizeHint = QSize(w, wrap ? heightForWidth(w) : int(std::ceil(metrics.height())) * lines);
+    return *cachedSizeHint;
 }
 
 QSize TextLabel::minimumSizeHint() const
 {
+    if (cachedMinimumSizeHint) {
+        return *cachedMinimumSizeHint;
+    }
     const QFontMetricsF metrics(textFont);
     if (wrap) {
-        return {int(std::ceil(metrics.averageCharWidth() * 6)), int(std::ceil(metrics.height()))};
+        cachedMinimumSizeHint = QSize(int(std::ceil(metrics.averageCharWidth() * 6)), int(std::ceil(metrics.height())));
+    } else {
+        cachedMinimumSizeHint =
+            QSize(int(std::ceil(metrics.horizontalAdvance(QStringLiteral("…")) * 2)), int(std::ceil(metrics.height())));
     }
-    return {int(std::ceil(metrics.horizontalAdvance(QStringLiteral("…")) * 2)), int(std::ceil(metrics.height()))};
+    return *cachedMinimumSizeHint;
 }
 
 int TextLabel::heightForWidth(int width) const
 {
+    for (const auto& [w, h] : cachedHeights) {
+        if (w == width) {
+            return h;
+        }
+    }
     const QFontMetricsF metrics(textFont);
+    int height = 0;
     if (!wrap) {
-        return int(std::ceil(metrics.height()));
+        height = int(std::ceil(metrics.height()));
+    } else {
+        const int flags = Qt::TextWordWrap | int(alignment & Qt::AlignHorizontal_Mask);
+        const QRectF bounds = metrics.boundingRect(QRectF(0, 0, std::max(width, 1), 100000), flags, content);
+        qreal text = bounds.height();
+        if (maxLines > 0) {
+            text = std::min(text, metrics.lineSpacing() * maxLines);
+        }
+        height = int(std::ceil(std::max(text, metrics.height())));
     }
-    int flags = Qt::TextWordWrap | int(alignment & Qt::AlignHorizontal_Mask);
-    QRectF bounds = metrics.boundingRect(QRectF(0, 0, std::max(width, 1), 100000), flags, content);
-    qreal height = bounds.height();
-    if (maxLines > 0) {
-        height = std::min(height, metrics.lineSpacing() * maxLines);
+    // The layout asks for its width and the hint's by turns; two entries hold both.
+    cachedHeights[1] = cachedHeights[0];
+    cachedHeights[0] = {width, height};
+    return height;
+}
+
+const TextLabel::Fit& TextLabel::fitted(int width) const
+{
+    if (fit && fit->width == width) {
+        return *fit;
     }
-    return int(std::ceil(std::max(height, metrics.height())));
+    auto fitting = std::make_unique<Fit>();
+    fitting->width = width;
+    fitting->font = textFont;
+    const qreal available = width;
+    if (!wrap) {
+        QFontMetricsF metrics(textFont);
+        const qreal natural = metrics.horizontalAdvance(content);
+        if (natural > available && minimumScale < 1.0) {
+            const qreal scale = std::max(minimumScale, available / natural);
+            fitting->font.setPixelSize(std::max(1, int(std::floor(textFont.pixelSize() * scale))));
+            metrics = QFontMetricsF(fitting->font);
+        }
+        fitting->lines = {metrics.elidedText(content, elide, available)};
+    } else if (maxLines > 0) {
+        // At most maxLines lines; the last one is cut with an ellipsis.
+        const QFontMetricsF metrics(textFont);
+        QTextLayout layout(content, textFont);
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (int i = 0; i < maxLines; ++i) {
+            QTextLine line = layout.createLine();
+            if (!line.isValid()) {
+                break;
+            }
+            line.setLineWidth(available);
+            QString text = content.mid(line.textStart(), line.textLength());
+            if (i == maxLines - 1 && line.textStart() + line.textLength() < content.size()) {
+                text = metrics.elidedText(content.mid(line.textStart()), Qt::ElideRight, available);
+            }
+            fitting->lines << text.trimmed();
+        }
+        layout.endLayout();
+        fitting->lineSpacing = metrics.lineSpacing();
+    }
+    fit = std::move(fitting);
+    return *fit;
 }
 
 void TextLabel::paintEvent(QPaintEvent*)
@@ -171,54 +296,36 @@ void TextLabel::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setPen(tint.resolve(palette()));
-    QFont font = textFont;
-    const QRectF area = rect();
-    if (!wrap) {
-        QFontMetricsF metrics(font);
-        qreal width = metrics.horizontalAdvance(content);
-        if (width > area.width() && minimumScale < 1.0) {
-            const qreal scale = std::max(minimumScale, area.width() / width);
-            font.setPixelSize(std::max(1, int(std::floor(textFont.pixelSize() * scale))));
-            metrics = QFontMetricsF(font);
+    const Fit& fitting = fitted(width());
+    painter.setFont(fitting.font);
+    const qreal ratio = painter.device()->devicePixelRatioF();
+    if (!drawing || drawing->size != size() || drawing->font != painter.font() ||
+        drawing->direction != painter.layoutDirection() || drawing->pixelRatio != ratio) {
+        auto made = std::make_unique<Drawing>();
+        made->size = size();
+        made->font = painter.font();
+        made->direction = painter.layoutDirection();
+        made->pixelRatio = ratio;
+        const QRectF area = rect();
+        if (!wrap) {
+            made->runs.push_back(std::make_unique<FormattedText>(fitting.lines.value(0), area,
+                                                                 int(alignment) | Qt::TextSingleLine, painter));
+        } else if (maxLines <= 0) {
+            made->runs.push_back(
+                std::make_unique<FormattedText>(content, area, int(alignment) | Qt::TextWordWrap, painter));
+        } else {
+            qreal top = 0;
+            for (const QString& line : fitting.lines) {
+                made->runs.push_back(std::make_unique<FormattedText>(
+                    line, QRectF(0, top, area.width(), fitting.lineSpacing),
+                    int(alignment & Qt::AlignHorizontal_Mask) | Qt::AlignTop | Qt::TextSingleLine, painter));
+                top += fitting.lineSpacing;
+            }
         }
-        painter.setFont(font);
-        const QString shown = metrics.elidedText(content, elide, area.width());
-        painter.drawText(area, int(alignment) | Qt::TextSingleLine, shown);
-        return;
+        drawing = std::move(made);
     }
-    painter.setFont(font);
-    const QFontMetricsF metrics(font);
-    if (maxLines <= 0) {
-        painter.drawText(area, int(alignment) | Qt::TextWordWrap, content);
-        return;
-    }
-    // Lay out at most maxLines lines; the last one is cut with an ellipsis.
-    QTextLayout layout(content, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    qreal y = 0;
-    QStringList lines;
-    for (int i = 0; i < maxLines; ++i) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid()) {
-            break;
-        }
-        line.setLineWidth(area.width());
-        QString text = content.mid(line.textStart(), line.textLength());
-        if (i == maxLines - 1 && line.textStart() + line.textLength() < content.size()) {
-            text = metrics.elidedText(content.mid(line.textStart()), Qt::ElideRight, area.width());
-        }
-        lines << text.trimmed();
-        y += metrics.lineSpacing();
-    }
-    layout.endLayout();
-    qreal top = 0;
-    for (const QString& line : lines) {
-        painter.drawText(QRectF(0, top, area.width(), metrics.lineSpacing()),
-                         int(alignment & Qt::AlignHorizontal_Mask) | Qt::AlignTop | Qt::TextSingleLine, line);
-        top += metrics.lineSpacing();
+    for (const auto& run : drawing->runs) {
+        run->draw(painter);
     }
 }
 

@@ -9,9 +9,12 @@
 #include <QVariantAnimation>
 #include <QWidget>
 
+#include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 /// Small painted building blocks of the views. Each takes its colours from theme roles at paint
 /// time, so it follows the palette it is shown in; none holds application state.
@@ -31,10 +34,15 @@ struct Tint {
 
 /// One run of text: a font, a tint, wrapping or one-line elision, and an optional shrink before
 /// eliding. Its accessible name is its text.
+///
+/// What it measures and lays out is kept until an input changes (the text, font, wrapping,
+/// elision, alignment or shrink; the width for the fitted text; the size, the painter's font
+/// and direction and the pixel ratio for the drawn layout), so a repaint only draws glyphs.
 class TextLabel : public QWidget {
     Q_OBJECT
 public:
     explicit TextLabel(QWidget* parent = nullptr);
+    ~TextLabel() override;
 
     void setText(const QString& text);
     QString text() const { return content; }
@@ -42,22 +50,10 @@ public:
     void setTextFont(const QFont& font);
     /// Wraps onto as many lines as needed, or up to `maxLines` (0: no limit).
     void setWrapping(bool wrap, int maxLines = 0);
-    void setElide(Qt::TextElideMode mode)
-    {
-        elide = mode;
-        update();
-    }
-    void setAlignment(Qt::Alignment a)
-    {
-        alignment = a;
-        update();
-    }
+    void setElide(Qt::TextElideMode mode);
+    void setAlignment(Qt::Alignment a);
     /// On one line, shrink down to `factor` of the font size before eliding.
-    void setMinimumScale(qreal factor)
-    {
-        minimumScale = factor;
-        update();
-    }
+    void setMinimumScale(qreal factor);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -68,6 +64,14 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    struct Fit;
+    struct Drawing;
+    /// The font and lines for `width`: the shrunk font and elided text on one line, or the lines
+    /// cut at `maxLines`.
+    const Fit& fitted(int width) const;
+    /// Drops everything measured or laid out; with `geometry`, tells the layout the hints changed.
+    void invalidate(bool geometry);
+
     QString content;
     Tint tint = Tint::of(theme::SystemColor::primary);
     QFont textFont;
@@ -76,6 +80,12 @@ private:
     Qt::TextElideMode elide = Qt::ElideRight;
     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
     qreal minimumScale = 1.0;
+
+    mutable std::optional<QSize> cachedSizeHint;
+    mutable std::optional<QSize> cachedMinimumSizeHint;
+    mutable std::array<std::pair<int, int>, 2> cachedHeights{{{-1, 0}, {-1, 0}}}; // width, height; newest first
+    mutable std::unique_ptr<Fit> fit;
+    std::unique_ptr<Drawing> drawing;
 };
 
 /// A symbol of the project's set, drawn at a fixed logical size in a tint.

@@ -151,6 +151,35 @@ TEST_F(EventLogPanelTest, AFullLogShowsAHundredRowsAndDropsTheOldest)
     EXPECT_EQ(visibleTexts(shown.back()).value(0), "Slap #2");
 }
 
+// A full log moves its oldest row to the top for the new slap; it must look exactly like a row
+// built for that slap, whatever the row showed before.
+TEST_F(EventLogPanelTest, TheRowTakenOverByANewSlapLooksLikeANewRow)
+{
+    startListening();
+    for (int i = 0; i < 300 && vm->totalSlaps() < 100; ++i) {
+        knock(0.3);
+    }
+    for (int i = 0; i < 10 && vm->totalSlaps() < 101; ++i) {
+        knock(4.0, 8);
+    }
+    ASSERT_EQ(vm->totalSlaps(), 101);
+    ASSERT_NE(vm->slapEvents()[0].severity(), vm->slapEvents()[1].severity());
+
+    EventLogPanel fresh(*vm);
+    fresh.resize(panel->size());
+    fresh.show();
+    settle();
+    auto* freshPage = static_cast<QStackedWidget*>(fresh.findChild<QStackedWidget*>()->currentWidget());
+    auto* freshList = qobject_cast<QScrollArea*>(freshPage->currentWidget());
+    ASSERT_NE(freshList, nullptr);
+    QWidget* freshFront = freshList->widget()->layout()->itemAt(0)->widget();
+    ASSERT_NE(freshFront, nullptr);
+    QWidget* front = rows().front();
+    EXPECT_EQ(visibleTexts(front), visibleTexts(freshFront));
+    EXPECT_EQ(front->size(), freshFront->size());
+    EXPECT_TRUE(front->grab().toImage() == freshFront->grab().toImage());
+}
+
 TEST_F(EventLogPanelTest, RowsAlreadyShownKeepTheirWidgets)
 {
     startListening();
