@@ -175,6 +175,13 @@ finish()
     wait_for "the application to end" app_exited
     local status=0
     wait "$apppid" || status=$?
+    # LeakSanitizer's own tracer can crash while it stops the exiting process's threads on a
+    # loaded machine; then no leak check ran, and the application did nothing wrong.
+    if ((status != 0)) && grep -q "^Tracer caught signal" "$work/app.log" &&
+        grep -q "LeakSanitizer has encountered a fatal error" "$work/app.log"; then
+        log "the leak checker's tracer crashed at exit (status $status); no leak check this run"
+        status=0
+    fi
     ((status == 0)) || fail "the application exited with status $status"
     # The will-terminate path stops listening: "Stopped" is the last status after "terminating".
     sed -n '/terminating; status:/,$p' "$work/app.log" | grep -v "terminating" | grep -q "thwacko.status: Stopped" ||
