@@ -40,10 +40,7 @@ bool holds(const std::filesystem::path& file, const std::string& text)
 
 } // namespace
 
-std::filesystem::path outputConfigurationPath()
-{
-    return foundation::cachesFolder() / "ThwackoApp" / "openal.conf";
-}
+std::filesystem::path outputConfigurationPath() { return foundation::cachesFolder() / "ThwackoApp" / "openal.conf"; }
 
 OutputSetup prepareOutput()
 {
@@ -58,8 +55,7 @@ OutputSetup prepareOutput()
     const std::string text = configurationText();
     std::string why;
     // Rewritten only when it differs: most starts then cost one small read and no disk write.
-    if (!holds(ours, text) &&
-        !foundation::writeFileDurably(ours, text, foundation::FileAccess::Default, why)) {
+    if (!holds(ours, text) && !foundation::writeFileDurably(ours, text, foundation::FileAccess::Default, why)) {
         setup.warning = "cannot configure the sound output's update size (" + why +
                         "); playing with OpenAL's own, which may delay sounds";
         qCWarning(lcAudio).noquote() << QString::fromStdString(setup.warning);

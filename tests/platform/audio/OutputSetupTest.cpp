@@ -60,7 +60,7 @@ protected:
 
 struct SetupCase {
     const char* name;
-    std::optional<std::string> alsoftConf;  // the variable before the call; nullopt: unset
+    std::optional<std::string> alsoftConf;   // the variable before the call; nullopt: unset
     std::optional<std::string> existingFile; // what our file held before, if it existed
 };
 
