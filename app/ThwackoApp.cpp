@@ -4,6 +4,7 @@
 #include "app/DisplayCheck.h"
 #include "app/RealServices.h"
 #include "app/TerminationSignals.h"
+#include "platform/audio/OutputSetup.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/qt/QtMainQueue.h"
 #include "views/AppWindow.h"
@@ -71,6 +72,8 @@ ThwackoViewModel& ThwackoApp::viewModel()
 int ThwackoApp::main(int argc, char** argv)
 {
     const Options options = takeOptions(argc, argv);
+    // It sets the environment: before Qt, the analytics client or the sound output start a thread.
+    audio::prepareOutput();
 
     std::optional<PlatformStartGuard> platformStart(std::in_place); // a display that cannot be reached
     QApplication app(argc, argv);

@@ -16,6 +16,7 @@
 //            and play call -> first sample mixed (+ the latency the device reports), with the
 //            device left running or paused while idle and resumed for each start
 #include "Services/AudioPlayerService.h"
+#include "platform/audio/OutputSetup.h"
 
 #define AL_ALEXT_PROTOTYPES
 #include <AL/al.h>
@@ -421,6 +422,10 @@ int main(int argc, char** argv)
         } else {
             return usageError();
         }
+    }
+    // The service's runs get the application's update size; the sweep's rows set their own.
+    if (command == "memory" || command == "paced" || command == "idle") {
+        audio::prepareOutput();
     }
     if (command == "memory") {
         return memory(std::max(1, plays), std::max(1, minutes));

@@ -22,6 +22,7 @@
 #include "Services/AudioPlayerService.h"
 #include "Services/ClipPlayer.h"
 #include "ViewModels/ThwackoViewModel.h"
+#include "platform/audio/OutputSetup.h"
 #include "platform/qt/QtMainQueue.h"
 #include "support/TempDir.h"
 
@@ -201,6 +202,7 @@ Figures analyse(const RunResult& run)
 int main(int argc, char** argv)
 {
     ::setenv("ALSOFT_DRIVERS", "null", 0);
+    audio::prepareOutput(); // the application's update size, set before any thread starts
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules("thwacko.slaps.info=false");
 

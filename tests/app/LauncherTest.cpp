@@ -26,6 +26,7 @@ QProcessEnvironment appEnvironment(const TempDir& home)
     env.insert("XDG_CACHE_HOME", QString::fromStdString((home.path() / "cache").string()));
     env.insert("XDG_RUNTIME_DIR", QString::fromStdString(home.path().string()));
     env.remove("THWACKO_RESOURCES");
+    env.remove("ALSOFT_CONF");
     return env;
 }
 
@@ -66,6 +67,8 @@ TEST(Launcher, RunsTheApplicationAndStopsListeningOnSigterm)
     // The onboarding flag is written back at every launch.
     foundation::UserDefaults defaults(home.path() / "config/ThwackoApp/ThwackoApp.plist");
     EXPECT_TRUE(defaults.object("Bonkly.hasCompletedOnboarding"));
+    // The sound output's update size, configured at start-up.
+    EXPECT_TRUE(fs::is_regular_file(home.path() / "cache/ThwackoApp/openal.conf"));
 }
 
 TEST(Launcher, TellsWhyListeningFailedAndEndsWithIt)

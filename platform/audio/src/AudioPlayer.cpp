@@ -48,11 +48,6 @@ constexpr auto kPauseAfterIdleInRun = 1s;
 constexpr auto kRunGap = 1s; // clips started closer than this make a run
 // Decoded clips kept for later plays (in OpenAL's buffers), least recently used dropped first.
 constexpr std::size_t kCacheBytes = 8u << 20;
-// The mixer's update: 128 frames (2.9 ms at 44.1 kHz) in 2 periods. OpenAL Soft 1.19 ignores
-// the context's ALC_REFRESH attribute on a playback device and takes its update size only from
-// its configuration, so the size is given there (see configureUpdateSize()).
-constexpr int kPeriodFrames = 128;
-constexpr int kPeriods = 2;
 
 // The one device and context of the process. Every AL call of every player runs under `mutex`:
 // OpenAL's error state is per context, so unserialised calls could read each other's errors.
@@ -111,42 +106,6 @@ void closeAtExit()
     out.closed = true;
 }
 
-// OpenAL Soft reads its configuration once, at its first call in the process. Unless the user
-// points it at a configuration of their own (ALSOFT_CONF), give it one with the update size,
-// read and then removed.
-class UpdateSizeConfig {
-public:
-    UpdateSizeConfig()
-    {
-        if (std::getenv("ALSOFT_CONF") != nullptr) {
-            return;
-        }
-        char name[] = "/tmp/thwacko-openal-XXXXXX";
-        const int fd = ::mkstemp(name);
-        if (fd < 0) {
-            return;
-        }
-        const std::string text = "[general]\nperiod_size = " + std::to_string(kPeriodFrames) +
-                                 "\nperiods = " + std::to_string(kPeriods) + "\n";
-        const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-        ::close(fd);
-        path = name;
-        if (written) {
-            ::setenv("ALSOFT_CONF", name, 1);
-        }
-    }
-    ~UpdateSizeConfig()
-    {
-        if (!path.empty()) {
-            ::unsetenv("ALSOFT_CONF");
-            ::unlink(path.c_str());
-        }
-    }
-
-private:
-    std::string path;
-};
-
 // Caller holds the mutex. Retries on every call until a device opens, so a sound card that
 // appears later is used.
 bool ensureOpen(Output& out, std::string& error)
@@ -158,13 +117,8 @@ bool ensureOpen(Output& out, std::string& error)
         error = "the sound device is closed";
         return false;
     }
-    ALCdevice* device = nullptr;
-    {
-        static std::once_flag configured;
-        std::optional<UpdateSizeConfig> config;
-        std::call_once(configured, [&] { config.emplace(); });
-        device = alcOpenDevice(nullptr);
-    }
+    // The update size comes from the configuration prepareOutput() gave at start-up.
+    ALCdevice* device = alcOpenDevice(nullptr);
     if (device == nullptr) {
         error = "cannot open the sound device";
         return false;

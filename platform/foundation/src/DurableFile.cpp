@@ -1,4 +1,4 @@
-#include "DurableFile.h"
+#include "platform/foundation/DurableFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 #include "platform/foundation/PlistValue.h"
 
-#include "DurableFile.h"
+#include "platform/foundation/DurableFile.h"
 
 #include <plist/plist.h>
 

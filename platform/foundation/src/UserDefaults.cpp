@@ -1,7 +1,7 @@
 #include "platform/foundation/UserDefaults.h"
 
-#include "DurableFile.h"
 #include "Environment.h"
+#include "platform/foundation/DurableFile.h"
 #include "platform/foundation/Paths.h"
 
 #include <fcntl.h>

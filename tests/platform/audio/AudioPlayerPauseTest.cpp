@@ -4,6 +4,7 @@
 #define AL_ALEXT_PROTOTYPES
 #include "WaveCapture.h"
 #include "platform/audio/AudioPlayer.h"
+#include "platform/audio/OutputSetup.h"
 #include "support/EventLoop.h"
 
 #include <AL/alc.h>
@@ -44,6 +45,7 @@ bool waitForClockToStop()
 TEST(AudioPlayerPauseTest, TheDevicePausesWhenNothingPlaysAndMixesAgainForTheNextClip)
 {
     ::setenv("ALSOFT_DRIVERS", "null", 1);
+    audio::prepareOutput(); // the application's update size, as it pauses and resumes with it
     auto created = audio::AudioPlayer::create(audiotest::fixture("tone440-mono.mp3"));
     ASSERT_NE(created.player, nullptr) << created.error;
     audio::AudioPlayer& player = *created.player;

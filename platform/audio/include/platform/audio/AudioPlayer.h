@@ -12,7 +12,8 @@
 /// same file share the decoded sound as long as the file's path, size and modification time stay
 /// the same. A clip longer than a few seconds is not decoded whole but streamed from its file,
 /// a second ahead of what is heard. The device is paused soon after nothing plays any more (a
-/// little later while clips come in quick succession) and resumed by the next play().
+/// little later while clips come in quick succession) and resumed by the next play(). The mixer's
+/// update size is what prepareOutput() (OutputSetup.h) configured at start-up.
 namespace audio {
 
 class AudioPlayer;
