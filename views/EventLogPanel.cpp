@@ -120,12 +120,19 @@ private:
     QFont symbolFont;
 };
 
+/// The layout every log row lays its parts out in.
+QHBoxLayout* rowLayout(QWidget* row)
+{
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(14, 4 + 4, 14, 4 + 4);
+    layout->setSpacing(10);
+    return layout;
+}
+
 QWidget* rowFrame(QWidget* parent, QHBoxLayout*& layout)
 {
     auto* row = new QWidget(parent);
-    layout = new QHBoxLayout(row);
-    layout->setContentsMargins(14, 4 + 4, 14, 4 + 4);
-    layout->setSpacing(10);
+    layout = rowLayout(row);
     return row;
 }
 
@@ -147,9 +154,7 @@ class SlapRow final : public QWidget {
 public:
     SlapRow()
     {
-        auto* layout = new QHBoxLayout(this);
-        layout->setContentsMargins(14, 4 + 4, 14, 4 + 4);
-        layout->setSpacing(10);
+        QHBoxLayout* layout = rowLayout(this);
         badge = new SeverityBadge;
         layout->addWidget(badge, 0, Qt::AlignVCenter);
         title = makeText(QString(), theme::font(TextStyle::subheadline, QFont::Medium), Tint::of(SystemColor::primary));
