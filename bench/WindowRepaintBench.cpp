@@ -14,10 +14,8 @@
 // fixed-count run and divide the total by 100:
 //   valgrind --tool=callgrind --toggle-collect="*measuredSlap*"
 //       build/bin/bench/WindowRepaintBench --benchmark_filter=SlapWindowShown/iterations:100
-#include "Services/AccelerometerService.h"
 #include "ViewModels/ThwackoViewModel.h"
 #include "platform/qt/QtMainQueue.h"
-#include "support/FakeHid.h"
 #include "support/FakeServices.h"
 #include "support/TempDir.h"
 #include "views/AppWindow.h"
@@ -92,12 +90,8 @@ public:
     /// One knock through the sensor, processed by the view model (counts one slap).
     void knock()
     {
-        const auto rest = testsupport::sensorReportG(0, 0, 1.0);
-        const auto hit = testsupport::sensorReportG(0, 0, 2.5);
         for (int i = 0; i < 150; ++i) {
-            for (int r = 0; r < AccelerometerService::imuDecimation; ++r) {
-                services->sensor->deliver(i == 149 ? hit : rest);
-            }
+            services->feedSample(0, 0, i == 149 ? 2.5 : 1.0);
         }
         services->clock.advance(2.0);
         vm->processSamples();

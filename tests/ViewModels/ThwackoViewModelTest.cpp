@@ -105,10 +105,7 @@ public: // the tables' actions drive the fixture
     void feed(const std::vector<Sample>& samples)
     {
         for (const auto& [x, y, z] : samples) {
-            const auto report = testsupport::sensorReportG(x, y, z);
-            for (int i = 0; i < AccelerometerService::imuDecimation; ++i) {
-                ASSERT_TRUE(sensor->deliver(report));
-            }
+            ASSERT_TRUE(services.feedSample(x, y, z));
         }
     }
 

@@ -85,10 +85,7 @@ protected:
         std::vector<ThwackoViewModel::Sample> samples(149, ThwackoViewModel::Sample{0.0, 0.0, 1.0});
         samples.push_back({0.0, 0.0, 1.3});
         for (const auto& [x, y, z] : samples) {
-            const auto report = testsupport::sensorReportG(x, y, z);
-            for (int i = 0; i < AccelerometerService::imuDecimation; ++i) {
-                ASSERT_TRUE(services->sensor->deliver(report));
-            }
+            ASSERT_TRUE(services->feedSample(x, y, z));
         }
         vm->processSamples();
         ASSERT_EQ(vm->totalSlaps(), 1);

@@ -9,6 +9,17 @@ FakeServices::FakeServices(const std::filesystem::path& defaultsFile, const foun
     sensor->services = {FakeHidService::sensor(1)};
 }
 
+bool FakeServices::feedSample(double x, double y, double z)
+{
+    const auto report = sensorReportG(x, y, z);
+    for (int i = 0; i < AccelerometerService::imuDecimation; ++i) {
+        if (!sensor->deliver(report)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 ThwackoViewModel::Dependencies FakeServices::dependencies()
 {
     ThwackoViewModel::Dependencies deps;

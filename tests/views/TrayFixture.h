@@ -98,17 +98,10 @@ protected:
     /// One knock through the sensor and one processing tick: one counted slap.
     void slap()
     {
-        const auto quiet = testsupport::sensorReportG(0.0, 0.0, 1.0);
-        const auto knock = testsupport::sensorReportG(0.0, 0.0, 1.4);
-        auto deliver = [this](const auto& report) {
-            for (int i = 0; i < AccelerometerService::imuDecimation; ++i) {
-                ASSERT_TRUE(sensor->deliver(report));
-            }
-        };
         for (int i = 0; i < 149; ++i) {
-            deliver(quiet);
+            ASSERT_TRUE(services->feedSample(0.0, 0.0, 1.0));
         }
-        deliver(knock);
+        ASSERT_TRUE(services->feedSample(0.0, 0.0, 1.4));
         services->clock.advance(2);
         vm->processSamples();
         drain();

@@ -106,17 +106,11 @@ protected:
     /// slap when it passes the gates.
     void knock(double strength = 1.5, int width = 1)
     {
-        auto deliver = [&](double z) {
-            const auto report = testsupport::sensorReportG(0, 0, z);
-            for (int i = 0; i < AccelerometerService::imuDecimation; ++i) {
-                services->sensor->deliver(report);
-            }
-        };
         for (int i = 0; i < 150 - width; ++i) {
-            deliver(1.0);
+            services->feedSample(0, 0, 1.0);
         }
         for (int i = 0; i < width; ++i) {
-            deliver(1.0 + (i % 2 == 0 ? strength : -strength * 0.8));
+            services->feedSample(0, 0, 1.0 + (i % 2 == 0 ? strength : -strength * 0.8));
         }
         services->clock.advance(2.0);
         vm->processSamples();

@@ -27,6 +27,9 @@ public:
 
     /// Fresh services over the fakes below, for one view model; the pointers at the end follow them.
     ThwackoViewModel::Dependencies dependencies();
+    /// One sample in g through the sensor, as the reports the accelerometer service decimates into
+    /// one decoded sample; false when the sensor is not scheduled (then nothing more is delivered).
+    bool feedSample(double x, double y, double z);
 
     std::shared_ptr<FakeHidBackend> sensor = std::make_shared<FakeHidBackend>();
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
