@@ -267,22 +267,23 @@ TEST_F(TallyInstanceTest, CompletionsRunEvenWhenTheInstanceIsGone)
 
 TEST_F(TallyInstanceTest, TheLastReferenceMayGoOnTheInstancesOwnQueue)
 {
-    auto instance = make();
-    std::weak_ptr<TallyInstance> weak = instance;
-    auto done = std::make_shared<foundation::Semaphore>(0);
-    instance->trackingQueue()->async([strong = instance, done]() mutable {
-        strong.reset(); // not the last yet
-        done->signal();
-    });
-    done->wait();
-    auto ended = std::make_shared<foundation::Semaphore>(0);
-    foundation::DispatchQueue& queue = *instance->trackingQueue();
-    queue.async([strong = std::move(instance), ended]() mutable {
-        strong.reset(); // the last reference: the instance ends on its own tracking queue
-        ended->signal();
-    });
-    ended->wait();
-    EXPECT_TRUE(weak.expired());
+    using QueueOf = const std::shared_ptr<foundation::DispatchQueue>& (TallyInstance::*)() const;
+    for (const QueueOf queueOf : {&TallyInstance::trackingQueue, &TallyInstance::networkQueue}) {
+        auto instance = make();
+        // The first flush of construction holds the instance on the network queue while its
+        // request fails; only once that is over is the test's reference the last one.
+        instance->waitUntilIdle();
+        std::weak_ptr<TallyInstance> weak = instance;
+        auto ended = std::make_shared<foundation::Semaphore>(0);
+        foundation::DispatchQueue& queue = *((*instance).*queueOf)();
+        const std::string label = queue.label(); // the queue ends with the instance
+        queue.async([strong = std::move(instance), ended]() mutable {
+            strong.reset(); // the last reference: the instance ends on its own queue
+            ended->signal();
+        });
+        ended->wait();
+        EXPECT_TRUE(weak.expired()) << label;
+    }
 }
 
 // Identity ----------------------------------------------------------------------------------------
