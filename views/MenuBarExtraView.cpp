@@ -97,7 +97,11 @@ MenuBarExtraView::MenuBarExtraView(ThwackoViewModel& viewModel, OpenWindowAction
     connect(menu_.get(), &QMenu::aboutToShow, this, &MenuBarExtraView::rebuild);
 }
 
-MenuBarExtraView::~MenuBarExtraView() = default;
+MenuBarExtraView::~MenuBarExtraView()
+{
+    // An exported menu's items go only with their actions' removal, not with the menu itself.
+    menu_->clear();
+}
 
 QAction* MenuBarExtraView::action(MenuBarMenuItem::Kind kind) const
 {
