@@ -127,11 +127,11 @@ def run_watcher():
 
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
-    watcher = Watcher(bus)
-    name = dbus.service.BusName(WATCHER, bus, do_not_queue=True)
+    # Both stay referenced for as long as the loop runs.
+    watcher = Watcher(bus)  # noqa: F841
+    name = dbus.service.BusName(WATCHER, bus, do_not_queue=True)  # noqa: F841
     print("ready", flush=True)
     GLib.MainLoop().run()
-    del watcher, name
 
 
 def luminance(rgb):
@@ -295,7 +295,7 @@ class Run:
             raise Failure("the watcher did not start")
         log("session bus and watcher up")
 
-        os.environ.update(env)
+        os.environ.update(env)  # for the X tools below
         import dbus
         bus = dbus.bus.BusConnection(address)
 
