@@ -37,8 +37,11 @@ PAUSED = [("Paused", False), ("Stop listening", True), ("Resume", True), "-", ("
           ("Quit Bonkly", True)]
 
 
+STARTED = time.monotonic()
+
+
 def log(text):
-    print("sni-run: " + text, flush=True)
+    print(f"sni-run: {time.monotonic() - STARTED:6.1f} s: {text}", flush=True)
 
 
 class Failure(Exception):
