@@ -78,8 +78,11 @@ int ThwackoApp::main(int argc, char** argv)
     std::optional<PlatformStartGuard> platformStart(std::in_place); // a display that cannot be reached
     QApplication app(argc, argv);
     platformStart.reset();
-    QApplication::setApplicationName("ThwackoApp");
+    // The name the user knows: the tray item's id and title and the X11 window class. The
+    // settings and cache folders do not follow it (platform/foundation names them).
+    QApplication::setApplicationName("Bonkly");
     QApplication::setApplicationDisplayName("Bonkly");
+    QGuiApplication::setDesktopFileName("app.thwacko.Bonkly");
     platform::ScopedQtMainQueue mainQueue(&app);
     // SIGINT and SIGTERM quit the event loop, so the will-terminate path runs as for a normal quit.
     TerminationSignals terminationSignals([] { QCoreApplication::quit(); });

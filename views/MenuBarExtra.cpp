@@ -8,8 +8,6 @@
 #include <QCursor>
 #include <QEvent>
 #include <QMenu>
-#include <QPainter>
-#include <QPalette>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -21,24 +19,24 @@ namespace {
 /// Draws the label at whatever size and pixel ratio the tray asks for.
 class HandLabelIconEngine final : public SquareIconEngine {
 public:
-    HandLabelIconEngine(std::int64_t count, QColor tint)
+    explicit HandLabelIconEngine(std::int64_t count)
         : label(count)
-        , tint(tint)
     {
     }
 
-    QIconEngine* clone() const override { return new HandLabelIconEngine(label.slapCount(), tint); }
+    QIconEngine* clone() const override { return new HandLabelIconEngine(label.slapCount()); }
     QString key() const override { return QStringLiteral("ThwackoHandLabel"); }
+    // An exported item sends pictures of the sizes declared here, drawn for each.
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return MenuBarExtra::iconSizes(); }
 
 protected:
     QPixmap render(int side, qreal ratio, QIcon::Mode, QIcon::State) const override
     {
-        return QPixmap::fromImage(label.image(side, ratio, tint));
+        return QPixmap::fromImage(label.image(side, ratio));
     }
 
 private:
     MenuBarHandLabel label;
-    QColor tint;
 };
 
 } // namespace
@@ -54,9 +52,17 @@ MenuBarExtra::MenuBarExtra(ThwackoViewModel& viewModel, MenuBarExtraView::OpenWi
     , tray(std::make_unique<QSystemTrayIcon>())
 {
     tray->setContextMenu(view->menu());
-    // The menu drops down on a plain click too, as a menu-bar item's does.
+    view->setExported(isExported());
     connect(tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) {
+        if (reason != QSystemTrayIcon::Trigger) {
+            return;
+        }
+        if (isExported()) {
+            // A menu popped at the cursor lands in the wrong place under Wayland, and the host
+            // has its own right click for the menu.
+            view->openBonklyWindow();
+        } else {
+            // The menu drops down on a plain click too, as a menu-bar item's does.
             view->menu()->popup(QCursor::pos());
         }
     });
@@ -79,7 +85,14 @@ MenuBarExtra::~MenuBarExtra()
     tray->hide();
 }
 
-QColor MenuBarExtra::iconTint() { return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText); }
+// Qt gives the menu a platform menu exactly when it exports the item over D-Bus.
+bool MenuBarExtra::isExported() const { return view->menu()->platformMenu() != nullptr; }
+
+const QList<QSize>& MenuBarExtra::iconSizes()
+{
+    static const QList<QSize> sizes{{16, 16}, {22, 22}, {32, 32}, {48, 48}};
+    return sizes;
+}
 
 void MenuBarExtra::checkTray()
 {
@@ -98,9 +111,6 @@ void MenuBarExtra::checkTray()
 
 bool MenuBarExtra::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
-        refresh(true);
-    }
     if (event->type() == QEvent::Hide && !trayAvailable && !quitCheckPending) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget != nullptr && widget->isWindow() && MenuBarExtraView::isApplicationWindow(widget)) {
@@ -135,6 +145,6 @@ void MenuBarExtra::refresh(bool force)
     }
     count = total;
     const MenuBarHandLabel label(total);
-    tray->setIcon(QIcon(new HandLabelIconEngine(total, iconTint())));
+    tray->setIcon(QIcon(new HandLabelIconEngine(total)));
     tray->setToolTip(label.toolTip());
 }

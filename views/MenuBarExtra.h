@@ -2,8 +2,9 @@
 
 #include "views/MenuBarExtraView.h"
 
-#include <QColor>
+#include <QList>
 #include <QObject>
+#include <QSize>
 
 #include <cstdint>
 #include <functional>
@@ -14,7 +15,10 @@ class QTimer;
 class ThwackoViewModel;
 
 /// The tray item: the hand with the slap count as its icon, the accessible label and value as
-/// its tooltip, and the menu-bar menu. Clicking the icon drops the menu down as well.
+/// its tooltip, and the menu-bar menu. On an XEmbed tray, where the application draws the menu,
+/// a plain click drops the menu down as well; on a D-Bus (StatusNotifierItem) host, which shows
+/// the exported menu on a right click itself, a plain click opens the window instead, as "Open
+/// Bonkly window" does.
 ///
 /// Where the desktop has no tray the application must stay reachable: while no tray is there,
 /// closing the last application window quits the application (through the terminate action);
@@ -43,8 +47,10 @@ public:
     bool isTrayAvailable() const { return trayAvailable; }
     /// Whether hiding the last application window ends the application now.
     bool quitsWhenLastWindowCloses() const { return !trayAvailable; }
-    /// The icon's colour: the palette's text colour, so it reads on a panel of the same theme.
-    static QColor iconTint();
+    /// Whether the item is exported over D-Bus (StatusNotifierItem) rather than embedded (XEmbed).
+    bool isExported() const;
+    /// The icon sizes the icon declares: those panels ask for.
+    static const QList<QSize>& iconSizes();
 
     /// Looks again whether a tray is there and applies the rules above on a change.
     void checkTray();

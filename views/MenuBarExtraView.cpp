@@ -46,17 +46,21 @@ std::vector<MenuBarMenuItem> menuBarMenuItems(bool isRunning, bool isPaused)
 namespace {
 
 /// The status row: a symbol and a text in the secondary style, which choosing does nothing to.
-QWidgetAction* makeStatusAction(const MenuBarMenuItem& item, QMenu* menu)
+/// Its text and icon are what an exported menu shows of it.
+QWidgetAction* makeStatusAction(const MenuBarMenuItem& item, QMenu* menu, bool exported)
 {
     auto* action = new QWidgetAction(menu);
     action->setText(item.title);
+    const QColor secondary = theme::color(theme::SystemColor::secondary, menu->palette());
+    action->setIcon(symbols::symbolIcon(item.symbol.toStdString(), secondary));
+    // Disabling the action greys its row, so only the exported menu has it disabled.
+    action->setEnabled(!exported);
     auto* row = new QWidget;
     row->setObjectName(QStringLiteral("menuStatusRow"));
     auto* layout = new QHBoxLayout(row);
     const int indent = menu->style()->pixelMetric(QStyle::PM_MenuHMargin, nullptr, menu) + 8;
     layout->setContentsMargins(indent, 4, indent, 4);
     layout->setSpacing(6);
-    const QColor secondary = theme::color(theme::SystemColor::secondary, menu->palette());
     const QFont font = theme::font(theme::TextStyle::subheadline);
     const int side = QFontMetrics(font).height();
     auto* icon = new QLabel;
@@ -93,13 +97,25 @@ MenuBarExtraView::MenuBarExtraView(ThwackoViewModel& viewModel, OpenWindowAction
     connect(menu_.get(), &QMenu::aboutToShow, this, &MenuBarExtraView::rebuild);
 }
 
-MenuBarExtraView::~MenuBarExtraView() = default;
+MenuBarExtraView::~MenuBarExtraView()
+{
+    // An exported menu's items go only with their actions' removal, not with the menu itself.
+    menu_->clear();
+}
 
 QAction* MenuBarExtraView::action(MenuBarMenuItem::Kind kind) const
 {
     const auto it =
         std::find_if(actions.begin(), actions.end(), [kind](const auto& entry) { return entry.first == kind; });
     return it == actions.end() ? nullptr : it->second;
+}
+
+void MenuBarExtraView::setExported(bool exported)
+{
+    this->exported = exported;
+    if (QAction* status = action(Kind::status)) {
+        status->setEnabled(!exported);
+    }
 }
 
 void MenuBarExtraView::rebuild()
@@ -130,7 +146,7 @@ void MenuBarExtraView::rebuild()
             action = menu_->addSeparator();
             break;
         case Kind::status:
-            action = makeStatusAction(item, menu_.get());
+            action = makeStatusAction(item, menu_.get(), exported);
             menu_->addAction(action);
             break;
         default: {

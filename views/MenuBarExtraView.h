@@ -48,6 +48,12 @@ public:
     /// The menu action of an element kind, or nullptr when the menu has none.
     QAction* action(MenuBarMenuItem::Kind kind) const;
 
+    /// Whether the tray host draws the menu from an exported description (a D-Bus host) rather
+    /// than the application drawing it. Such a menu has no inert row but a disabled item, so the
+    /// status row goes out disabled there; drawn by the application it keeps its own look.
+    void setExported(bool exported);
+    bool isExported() const { return exported; }
+
     /// The window item: brings the first window that can take the focus forward, or opens the
     /// "main" scene when there is none.
     void openBonklyWindow();
@@ -70,4 +76,5 @@ private:
     bool builtRunning = false;
     bool builtPaused = false;
     bool built = false;
+    bool exported = false;
 };

@@ -6,6 +6,7 @@
 #include <QApplication>
 
 #include <QFontMetricsF>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPainterPathStroker>
@@ -68,7 +69,7 @@ MenuBarHandLabel::Layout MenuBarHandLabel::layout() const
     return result;
 }
 
-QImage MenuBarHandLabel::image(int side, qreal devicePixelRatio, const QColor& tint) const
+QImage MenuBarHandLabel::image(int side, qreal devicePixelRatio) const
 {
     const qreal dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
     const int devicePixels = std::max(1, static_cast<int>(std::lround(side * dpr)));
@@ -80,11 +81,21 @@ QImage MenuBarHandLabel::image(int side, qreal devicePixelRatio, const QColor& t
     QPainter painter(&layer);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
 
+    QLinearGradient pink(0, 0, devicePixels, devicePixels);
+    pink.setColorAt(0, QColor::fromRgba(tileTop));
+    pink.setColorAt(1, QColor::fromRgba(tileBottom));
+    const QBrush tile(pink);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(tile);
+    const qreal radius = tileRadius * unit;
+    painter.drawRoundedRect(QRectF(0, 0, devicePixels, devicePixels), radius, radius);
+
     const QRect handPixels(static_cast<int>(std::lround(parts.hand.left() * unit)),
                            static_cast<int>(std::lround(parts.hand.top() * unit)),
                            static_cast<int>(std::lround(parts.hand.width() * unit)),
                            static_cast<int>(std::lround(parts.hand.height() * unit)));
-    painter.drawPixmap(handPixels, symbols::symbolPixmap("hand.raised.fill", handPixels.width(), tint, 1.0));
+    painter.drawPixmap(handPixels,
+                       symbols::symbolPixmap("hand.raised.fill", handPixels.width(), QColor::fromRgba(glyph), 1.0));
 
     QPainterPath digits;
     digits.addText(0, 0, countFont(), parts.text);
@@ -94,15 +105,13 @@ QImage MenuBarHandLabel::image(int side, qreal devicePixelRatio, const QColor& t
     place.scale(parts.scale, parts.scale);
     digits = place.map(digits);
 
-    // The digits share the hand's colour; a thin gap cut around them keeps them readable where
-    // they overlap it.
+    // The digits share the hand's colour; a rim of the tile around them keeps them readable
+    // where they overlap the hand, and under them where they reach the tile's rounded corner.
     QPainterPathStroker stroker;
     stroker.setWidth(std::max(1.0, 1.6 * unit));
     stroker.setJoinStyle(Qt::RoundJoin);
-    painter.setCompositionMode(QPainter::CompositionMode_Clear);
-    painter.fillPath(stroker.createStroke(digits).united(digits), Qt::transparent);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.fillPath(digits, tint);
+    painter.fillPath(stroker.createStroke(digits).united(digits), tile);
+    painter.fillPath(digits, QColor::fromRgba(glyph));
     painter.end();
 
     layer.setDevicePixelRatio(dpr);

@@ -4,12 +4,14 @@
 #include <QFont>
 #include <QImage>
 #include <QRectF>
+#include <QRgb>
 #include <QString>
 
 #include <cstdint>
 
 /// The tray item's picture: the raised hand with the slap count overlapping its lower right
-/// corner.
+/// corner, in white on a rounded tile of the logo's pink. The tile's pink stands out by at least
+/// 3 : 1 from light and dark panels alike, so the icon reads whatever the panel or palette.
 ///
 /// Laid out in points inside a square slot of `slotSide` points, the icon's whole area: the hand
 /// at the standard symbol size, and over it the count in 9 pt heavy digits, in a frame at least
@@ -26,6 +28,11 @@ public:
     static constexpr qreal minimumCountWidth = 10;
     static constexpr qreal countOffsetX = 4;
     static constexpr qreal countOffsetY = 2;
+    static constexpr qreal tileRadius = 4.5;
+    /// The tile's gradient, top left to bottom right, and the colour of the hand and digits.
+    static constexpr QRgb tileTop = 0xffec407a;
+    static constexpr QRgb tileBottom = 0xffd81b60;
+    static constexpr QRgb glyph = 0xffffffff;
 
     /// Where things go, in points inside the slot.
     struct Layout {
@@ -54,7 +61,7 @@ public:
     Layout layout() const;
 
     /// The label as an image of `side` logical pixels at `devicePixelRatio`.
-    QImage image(int side, qreal devicePixelRatio, const QColor& tint) const;
+    QImage image(int side, qreal devicePixelRatio) const;
 
 private:
     std::int64_t count;

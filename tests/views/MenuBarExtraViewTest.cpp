@@ -112,6 +112,28 @@ TEST_P(MenuStates, ShowTheStateTableExactlyWithNothingDisabledAndNoShortcuts)
 INSTANTIATE_TEST_SUITE_P(Views, MenuStates, ::testing::ValuesIn(kMenuCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A D-Bus host draws the menu from its exported description, which has no inert row: there the
+// status row goes out disabled, in every state, and only there.
+TEST_F(MenuBarExtraViewTest, AnExportedMenuHasItsStatusRowDisabledAndNothingElse)
+{
+    for (bool exported : {true, false}) {
+        view->setExported(exported);
+        for (State state : {State::stopped, State::listening, State::paused}) {
+            vm->stop();
+            enter(state);
+            const QList<QAction*> actions = view->menu()->actions();
+            ASSERT_FALSE(actions.isEmpty());
+            for (const QAction* action : actions) {
+                const bool status = action == view->action(Kind::status);
+                EXPECT_EQ(action->isEnabled(), !(exported && status))
+                    << (exported ? "exported, " : "drawn, ") << action->text().toStdString();
+            }
+            EXPECT_EQ(view->action(Kind::status)->text(), view->items().front().title);
+            EXPECT_FALSE(view->action(Kind::status)->icon().isNull()) << "the exported row shows its symbol";
+        }
+    }
+}
+
 TEST(MenuBarMenuItems, ReadThePauseFlagOnlyWhileRunning)
 {
     const auto items = menuBarMenuItems(false, true);

@@ -4,9 +4,14 @@
 #include "views/MenuBarHandLabel.h"
 
 #include <QFontMetricsF>
+#include <QIcon>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
 
 namespace {
 
@@ -80,28 +85,43 @@ int covered(const QImage& image, const QRect& area)
     return count;
 }
 
-class IconSizes : public ::testing::TestWithParam<int> {};
-
-TEST_P(IconSizes, DrawTheHandAndTheDigitsAtEveryTraySizeAndPixelRatio)
+/// Pixels of the hand or the digits: light ones, where the tile is a deep pink.
+int glyphPixels(const QImage& image, const QRect& area)
 {
-    const int side = GetParam();
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            count += qGreen(image.pixel(x, y)) >= 160 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+class IconSizes : public ::testing::TestWithParam<QSize> {};
+
+TEST_P(IconSizes, DrawTheHandAndTheDigitsOnTheTileAtEveryTraySizeAndPixelRatio)
+{
+    const int side = GetParam().width();
     for (qreal ratio : {1.0, 2.0}) {
-        const QImage zero = MenuBarHandLabel(0).image(side, ratio, Qt::black);
-        const QImage many = MenuBarHandLabel(1234).image(side, ratio, Qt::black);
+        const QImage zero = MenuBarHandLabel(0).image(side, ratio);
+        const QImage many = MenuBarHandLabel(1234).image(side, ratio);
         ASSERT_EQ(zero.size(), QSize(int(side * ratio), int(side * ratio)));
         EXPECT_EQ(zero.devicePixelRatio(), ratio);
         const QRect all = zero.rect();
-        EXPECT_GT(covered(zero, all), all.width() * all.height() / 8) << "the hand is drawn";
-        EXPECT_LT(covered(zero, all), all.width() * all.height() * 3 / 4);
+        const int area = all.width() * all.height();
+        EXPECT_GT(covered(zero, all), area * 9 / 10) << "the tile fills the icon but its rounded corners";
+        EXPECT_LT(covered(zero, all), area);
+        EXPECT_GT(glyphPixels(zero, all), area / 8) << "the hand is drawn";
+        EXPECT_LT(glyphPixels(zero, all), area / 2);
         // The digits differ, and only in the lower part of the icon, where the count sits.
         const QRect upper(0, 0, all.width(), all.height() * 8 / 22);
-        EXPECT_EQ(covered(zero, upper), covered(many, upper));
+        EXPECT_EQ(glyphPixels(zero, upper), glyphPixels(many, upper));
         EXPECT_NE(zero, many);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Views, IconSizes, ::testing::Values(16, 22, 32, 48),
-                         [](const auto& info) { return "Px" + std::to_string(info.param); });
+INSTANTIATE_TEST_SUITE_P(Views, IconSizes, ::testing::ValuesIn(MenuBarExtra::iconSizes()),
+                         [](const auto& info) { return "Px" + std::to_string(info.param.width()); });
 
 class TrayItemTest : public traytest::ViewModelFixture {
 protected:
@@ -143,16 +163,71 @@ TEST_F(TrayItemTest, IconAndTooltipFollowTheSlapCount)
     EXPECT_EQ(sharp.size(), QSize(44, 44));
 }
 
-TEST_F(TrayItemTest, TheIconFollowsThePalette)
+/// WCAG relative luminance of an opaque colour.
+double luminance(QRgb rgb)
+{
+    const auto channel = [](int value) {
+        const double c = value / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(rgb)) + 0.7152 * channel(qGreen(rgb)) + 0.0722 * channel(qBlue(rgb));
+}
+
+/// The icon composited over `panel`: the contrast ratio against the panel of each pixel that is
+/// at least half opaque, in ascending order.
+std::vector<double> contrastsOver(const QImage& icon, QRgb panel)
+{
+    QImage flat(icon.size(), QImage::Format_RGB32);
+    flat.fill(panel);
+    QPainter painter(&flat);
+    painter.drawImage(QPoint(0, 0), icon.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    painter.end();
+    const QImage alpha = icon.convertToFormat(QImage::Format_ARGB32);
+    const double back = luminance(panel);
+    std::vector<double> ratios;
+    for (int y = 0; y < alpha.height(); ++y) {
+        for (int x = 0; x < alpha.width(); ++x) {
+            if (qAlpha(alpha.pixel(x, y)) >= 128) {
+                const double front = luminance(flat.pixel(x, y));
+                ratios.push_back((std::max(front, back) + 0.05) / (std::min(front, back) + 0.05));
+            }
+        }
+    }
+    std::sort(ratios.begin(), ratios.end());
+    return ratios;
+}
+
+struct PanelCase {
+    const char* name;
+    QRgb colour;
+};
+
+const PanelCase kPanels[] = {{"LightPanel", 0xfff2f2f2}, {"DarkPanel", 0xff1e1e1e}};
+
+// The icon reads on a light and a dark panel at every size it declares, whatever the palette:
+// the 90th percentile of its opaque pixels' contrast with the panel is at least 3 : 1.
+TEST_F(TrayItemTest, TheIconStandsOutFromLightAndDarkPanelsWhateverThePalette)
 {
     make();
-    QApplication::setPalette(theme::darkPalette());
-    drain();
-    EXPECT_EQ(MenuBarExtra::iconTint(), theme::darkPalette().color(QPalette::WindowText));
-    const QImage dark = extra->trayIcon().icon().pixmap(22, 22).toImage();
-    QApplication::setPalette(theme::lightPalette());
-    drain();
-    EXPECT_NE(extra->trayIcon().icon().pixmap(22, 22).toImage(), dark);
+    const QIcon icon = extra->trayIcon().icon();
+    EXPECT_EQ(icon.availableSizes(), MenuBarExtra::iconSizes());
+    for (const traytest::PaletteCase& palette : traytest::kPalettes) {
+        QApplication::setPalette(palette.palette());
+        drain();
+        for (const QSize& size : MenuBarExtra::iconSizes()) {
+            const QImage image = extra->trayIcon().icon().pixmap(size).toImage();
+            ASSERT_EQ(image.size(), size);
+            for (const PanelCase& panel : kPanels) {
+                const std::vector<double> ratios = contrastsOver(image, panel.colour);
+                ASSERT_FALSE(ratios.empty());
+                const double p90 = ratios[std::min(ratios.size() - 1, ratios.size() * 9 / 10)];
+                EXPECT_GE(p90, 3.0) << palette.name << " palette, " << size.width() << " px, " << panel.name;
+                // Most of the icon, the tile, reaches it too, not only its most contrasting part.
+                const double median = ratios[ratios.size() / 2];
+                EXPECT_GE(median, 3.0) << palette.name << " palette, " << size.width() << " px, " << panel.name;
+            }
+        }
+    }
 }
 
 struct NoTrayCase {
@@ -239,24 +314,23 @@ TEST_P(LastWindowClose, QuitsOnlyWhenNothingIsLeftToReachTheApplication)
 INSTANTIATE_TEST_SUITE_P(Views, LastWindowClose, ::testing::ValuesIn(kCloseCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Pictures of the icon at the tray's sizes with a few counts, on a panel of each palette.
-class TrayIconPictures : public ::testing::TestWithParam<traytest::PaletteCase> {};
+// Pictures of the icon at the tray's sizes with a few counts, on a light and a dark panel.
+class TrayIconPictures : public ::testing::TestWithParam<PanelCase> {};
 
 TEST_P(TrayIconPictures, Render)
 {
-    const QPalette palette = GetParam().palette();
-    QApplication::setPalette(palette);
+    const QColor panel = QColor::fromRgba(GetParam().colour);
     const std::vector<int> sides{16, 22, 32, 48};
     const std::vector<std::int64_t> counts{0, 7, 42, 1234};
     const int cell = 64;
     QImage sheet(cell * int(counts.size()) * 2, cell * int(sides.size()), QImage::Format_ARGB32);
-    sheet.fill(palette.color(QPalette::Window));
+    sheet.fill(panel);
     QPainter painter(&sheet);
     for (std::size_t row = 0; row < sides.size(); ++row) {
         for (std::size_t column = 0; column < counts.size() * 2; ++column) {
             const qreal ratio = column < counts.size() ? 1.0 : 2.0;
             const MenuBarHandLabel label(counts[column % counts.size()]);
-            const QImage image = label.image(sides[row], ratio, MenuBarExtra::iconTint());
+            const QImage image = label.image(sides[row], ratio);
             const QPoint origin(int(column) * cell + (cell - sides[row]) / 2,
                                 int(row) * cell + (cell - sides[row]) / 2);
             painter.drawImage(QRect(origin, QSize(sides[row], sides[row])), image);
@@ -264,23 +338,22 @@ TEST_P(TrayIconPictures, Render)
     }
     painter.end();
     ASSERT_TRUE(sheet.save(traytest::screenshotPath(QStringLiteral("tray-icons-%1").arg(GetParam().name))));
-    // Each size once more at its own scale, 1:1 and at twice the pixels, for a close look.
+    // Each size once more at its own scale, 1:1 and magnified four times, for a close look.
     for (int side : sides) {
         QImage strip(side * 4 + 5 * 4, side + 8, QImage::Format_ARGB32);
-        strip.fill(palette.color(QPalette::Window));
+        strip.fill(panel);
         QPainter p(&strip);
         for (std::size_t i = 0; i < counts.size(); ++i) {
-            p.drawImage(QPoint(4 + int(i) * (side + 4), 4),
-                        MenuBarHandLabel(counts[i]).image(side, 1.0, MenuBarExtra::iconTint()));
+            p.drawImage(QPoint(4 + int(i) * (side + 4), 4), MenuBarHandLabel(counts[i]).image(side, 1.0));
         }
         p.end();
-        ASSERT_TRUE(
-            strip.save(traytest::screenshotPath(QStringLiteral("tray-icon-%1px-%2").arg(side).arg(GetParam().name))));
+        const QString name = QStringLiteral("tray-icon-%1px-%2").arg(side).arg(GetParam().name);
+        ASSERT_TRUE(strip.save(traytest::screenshotPath(name)));
+        ASSERT_TRUE(strip.scaled(strip.size() * 4).save(traytest::screenshotPath(name + QStringLiteral("-x4"))));
     }
-    QApplication::setPalette(theme::lightPalette());
 }
 
-INSTANTIATE_TEST_SUITE_P(Views, TrayIconPictures, ::testing::ValuesIn(traytest::kPalettes),
+INSTANTIATE_TEST_SUITE_P(Views, TrayIconPictures, ::testing::ValuesIn(kPanels),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
