@@ -1,10 +1,13 @@
 // The record store meeting a lock, a second writer, a damaged file and a file it cannot write.
 #include "AnalyticsTestSupport.h"
+#include "InstanceFixture.h"
+#include "LoopbackServer.h"
 #include "analytics/JSONHandler.h"
 #include "analytics/TLDB.h"
 #include "analytics/TallyPersistence.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
 #include <sys/stat.h>
@@ -201,17 +204,66 @@ INSTANTIATE_TEST_SUITE_P(Files, DamagedAtStart,
                                                      }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Run in a child process whose mount namespace sees the cache folder read-only (as root no file
-// mode stops a write; a read-only mount does). The parent made the store and checks the file.
+enum class ReadOnlyRun { passed, failed, unavailable };
+
+// Runs the current test again in a child process that sees `cache` read-only: as root no file
+// mode stops a write, so the child gets a private mount namespace with a read-only bind mount
+// (unshare -m); otherwise the folder and `file` lose their write permission. The child finds
+// the folder in TLDB_READONLY_CACHE and the parent's suffix in TLDB_READONLY_SUFFIX.
+ReadOnlyRun runReadOnly(const fs::path& cache, const fs::path& file, const std::string& suffix, std::string& output)
+{
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    const std::string self = fs::read_symlink("/proc/self/exe");
+    const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    const std::string environment = "TLDB_READONLY_CACHE='" + cache.string() + "' TLDB_READONLY_SUFFIX=" + suffix;
+    std::string command;
+    if (::geteuid() == 0) {
+        // Exit status 77 when no private mount namespace can be had.
+        command = "unshare -m --propagation private sh -c 'mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro "
+                  "\"$0\" || exit 77; " +
+                  environment + " exec \"$1\" \"$2\"' '" + cache.string() + "' '" + self + "' '" + filter + "' 2>&1";
+    } else {
+        fs::permissions(file, fs::perms::owner_read);
+        fs::permissions(cache, fs::perms::owner_read | fs::perms::owner_exec);
+        command = environment + " '" + self + "' '" + filter + "' 2>&1";
+    }
+    FILE* child = ::popen(command.c_str(), "r");
+    if (!child) {
+        return ReadOnlyRun::failed;
+    }
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, child)) {
+        output.append(buffer, n);
+    }
+    const int status = ::pclose(child);
+    fs::permissions(cache, fs::perms::owner_all);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
+        return ReadOnlyRun::unavailable;
+    }
+    const bool passed =
+        WIFEXITED(status) && WEXITSTATUS(status) == 0 && output.find("[  PASSED  ] 1 test") != std::string::npos;
+    return passed ? ReadOnlyRun::passed : ReadOnlyRun::failed;
+}
+
+#define EXPECT_READ_ONLY_RUN_PASSES(cache, file, suffix)                                                               \
+    do {                                                                                                               \
+        std::string output;                                                                                            \
+        const auto run = runReadOnly(cache, file, suffix, output);                                                     \
+        if (run == ReadOnlyRun::unavailable) {                                                                         \
+            GTEST_SKIP() << "no private mount namespace here (unshare -m needs CAP_SYS_ADMIN), and as root no file "   \
+                            "mode makes the store read-only:\n"                                                        \
+                         << output;                                                                                    \
+        }                                                                                                              \
+        EXPECT_EQ(run, ReadOnlyRun::passed) << output;                                                                 \
+    } while (false)
+
 TEST(TLDBReadOnly, AReadOnlyStoreIsKeptUntouchedAndWarnsOnce)
 {
-    const char* readOnlyCache = std::getenv("TLDB_READONLY_CACHE");
-    const std::string token = "readonly" + std::string(readOnlyCache ? std::getenv("TLDB_READONLY_TOKEN") : "");
-    if (readOnlyCache) {
+    if (const char* readOnlyCache = std::getenv("TLDB_READONLY_CACHE")) {
         ::setenv("XDG_CACHE_HOME", readOnlyCache, 1);
         Problems problems;
         {
-            TLDB db(token);
+            TLDB db(std::string("readonly") + std::getenv("TLDB_READONLY_SUFFIX"));
             EXPECT_EQ(numbers(db.readRows(PersistenceType::events, 10)), (std::vector<std::int64_t>{1, 2, 3}));
             for (int n = 0; n < static_cast<int>(TLDB::mostHeldRecords) + 5; ++n) {
                 db.insertRow(PersistenceType::events, record(100 + n));
@@ -229,52 +281,68 @@ TEST(TLDBReadOnly, AReadOnlyStoreIsKeptUntouchedAndWarnsOnce)
             << problems.all()[1];
         return;
     }
-
     analyticstest::ScratchDir dir;
     const std::string suffix = std::to_string(::getpid());
     const fs::path cache = dir.path() / "cache";
     ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
     fs::path path;
     {
-        TLDB db(token + suffix);
+        TLDB db("readonly" + suffix);
         for (int n = 1; n <= 3; ++n) {
             db.insertRow(PersistenceType::events, record(n));
         }
         path = *db.pathToDb();
     }
     const std::string before = fileBytes(path);
-    const std::string self = fs::read_symlink("/proc/self/exe");
-    const std::string filter = "--gtest_filter=TLDBReadOnly.AReadOnlyStoreIsKeptUntouchedAndWarnsOnce";
-    const std::string environment = "TLDB_READONLY_CACHE='" + cache.string() + "' TLDB_READONLY_TOKEN=" + suffix;
-    std::string command;
-    if (::geteuid() == 0) {
-        // Exit status 77 when no private mount namespace can be had.
-        command = "unshare -m --propagation private sh -c '" + std::string("mount --bind \"$0\" \"$0\" && ") +
-                  "mount -o remount,bind,ro \"$0\" || exit 77; " + environment + " exec \"$1\" \"$2\"' '" +
-                  cache.string() + "' '" + self + "' '" + filter + "' 2>&1";
-    } else {
-        fs::permissions(path, fs::perms::owner_read);
-        fs::permissions(cache, fs::perms::owner_read | fs::perms::owner_exec);
-        command = environment + " '" + self + "' '" + filter + "' 2>&1";
-    }
-    FILE* child = ::popen(command.c_str(), "r");
-    ASSERT_NE(child, nullptr);
-    std::string output;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, child)) {
-        output.append(buffer, n);
-    }
-    const int status = ::pclose(child);
-    fs::permissions(cache, fs::perms::owner_all);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
-        GTEST_SKIP() << "no private mount namespace here (unshare -m needs CAP_SYS_ADMIN), and as root no file mode "
-                        "makes the store read-only:\n"
-                     << output;
-    }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
-    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+    EXPECT_READ_ONLY_RUN_PASSES(cache, path, suffix);
     EXPECT_EQ(fileBytes(path), before);
     EXPECT_FALSE(fs::exists(path.string() + "-wal"));
+    EXPECT_FALSE(fs::exists(path.string() + "-shm"));
+}
+
+class TLDBReadOnlyDelivery : public analyticstest::InstanceFixture {};
+
+// Without leaving them out of reads, the undeletable first batch would fill every later load
+// and the rest would never go.
+TEST_F(TLDBReadOnlyDelivery, RowsDeliveredFromAReadOnlyStoreGoOnceAndTheRestFollows)
+{
+    if (const char* readOnlyCache = std::getenv("TLDB_READONLY_CACHE")) {
+        ::setenv("XDG_CACHE_HOME", readOnlyCache, 1);
+        analyticstest::LoopbackServer server;
+        auto o = options(std::string("ro") + std::getenv("TLDB_READONLY_SUFFIX"));
+        o.serverURL = server.baseURL();
+        auto instance = make(o);
+        instance->track("launch"); // held: the file cannot take it
+        for (int flush = 0; flush < 3; ++flush) {
+            bool completed = false;
+            instance->flush(false, [&] { completed = true; });
+            ASSERT_TRUE(mainQueue.runUntil([&] { return completed; }));
+            instance->waitUntilIdle();
+        }
+        std::vector<std::int64_t> sent;
+        for (const auto& request : server.requests()) {
+            for (const auto& row : nlohmann::json::parse(request.body)) {
+                sent.push_back(row["properties"]["n"].get<std::int64_t>());
+            }
+        }
+        std::vector<std::int64_t> expected(60);
+        std::iota(expected.begin(), expected.end(), 0);
+        EXPECT_EQ(sent, expected);
+        EXPECT_EQ(server.requestCount(), 2u);
+        return;
+    }
+    const std::string suffix = std::to_string(::getpid());
+    const fs::path cache = home.path() / "cache";
+    fs::path path;
+    {
+        TallyPersistence persistence("ro" + suffix);
+        for (int n = 0; n < 60; ++n) {
+            persistence.saveEntity(Properties{{"event", "old"}, {"properties", Properties{{"n", n}}}},
+                                   PersistenceType::events);
+        }
+        path = *persistence.tldb().pathToDb();
+    }
+    EXPECT_READ_ONLY_RUN_PASSES(cache, path, suffix);
 }
 
 } // namespace
