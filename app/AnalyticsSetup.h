@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AnalyticsLog.h"
 #include "app/ApplicationStateNotifier.h"
 
 #include <QObject>
@@ -13,8 +14,9 @@ class QGuiApplication;
 /// Wires the application to the analytics client for the life of the object: installs the real
 /// client in the facade (before the app delegate configures it), tells the client the primary
 /// screen's size, and posts the become-active and resign-active notifications from Qt's
-/// application state. Its end shuts the client down, so it must end before the main queue is
-/// unbound. Used on the main thread.
+/// application state; the client's warnings for the user go to the application's log. Its end
+/// shuts the client down, so it must end before the main queue is unbound. Used on the main
+/// thread.
 class AnalyticsSetup {
 public:
     /// How long the end waits for queued events to go out.
@@ -27,6 +29,7 @@ public:
     AnalyticsSetup& operator=(const AnalyticsSetup&) = delete;
 
 private:
+    AnalyticsLog log; // first in, last out: it hears the shutdown
     ApplicationStateNotifier stateNotifier;
     QObject connections; // ends the state connection with the object
 };

@@ -1,5 +1,7 @@
 #include "analytics/KeyedArchive.h"
 
+#include "WideObjects.h"
+
 #include <plist/plist.h>
 
 #include <cstring>
@@ -47,9 +49,9 @@ public:
             return nilAllowed ? std::optional<std::uint64_t>(0) : encode(NSNull{}, depth, false);
         }
         case TallyType::Kind::String:
-            return append(plist_new_string(value.get<std::string>()->c_str()));
+            return appendString(*value.get<std::string>());
         case TallyType::Kind::NSString:
-            return append(plist_new_string(value.get<NSString>()->value.c_str()));
+            return appendString(value.get<NSString>()->value);
         case TallyType::Kind::NSNumber:
             return std::visit(
                 [&](auto v) -> std::optional<std::uint64_t> {
@@ -58,6 +60,8 @@ public:
                         return append(plist_new_bool(v));
                     } else if constexpr (std::is_same_v<V, double>) {
                         return append(plist_new_real(v));
+                    } else if constexpr (std::is_same_v<V, std::uint64_t>) {
+                        return appendUnsigned(v);
                     } else {
                         return append(plist_new_uint(static_cast<std::uint64_t>(v)));
                     }
@@ -66,7 +70,7 @@ public:
         case TallyType::Kind::Int:
             return append(plist_new_uint(static_cast<std::uint64_t>(*value.get<std::int64_t>())));
         case TallyType::Kind::UInt:
-            return append(plist_new_uint(*value.get<std::uint64_t>()));
+            return appendUnsigned(*value.get<std::uint64_t>());
         case TallyType::Kind::Double:
             return append(plist_new_real(*value.get<double>()));
         case TallyType::Kind::Float:
@@ -80,7 +84,7 @@ public:
             return appendObject(node, "NSDate");
         }
         case TallyType::Kind::URL: {
-            const auto relative = append(plist_new_string(value.get<URL>()->absoluteString.c_str()));
+            const auto relative = appendString(value.get<URL>()->absoluteString);
             plist_t node = plist_new_dict();
             plist_dict_set_item(node, "NS.base", plist_new_uid(0));
             plist_dict_set_item(node, "NS.relative", plist_new_uid(relative));
@@ -107,7 +111,7 @@ public:
             PlistPtr keys(plist_new_array());
             PlistPtr values(plist_new_array());
             for (const auto& [key, element] : *value.get<Properties>()) {
-                const auto keyReference = append(plist_new_string(key.c_str()));
+                const auto keyReference = appendString(key);
                 const auto reference = encode(element, depth + 1, false);
                 if (!reference) {
                     return std::nullopt;
@@ -142,10 +146,36 @@ public:
         }
         std::string out(bytes, length);
         plist_to_bin_free(bytes);
+        if (!wide::substitute(out, wideObjects)) {
+            return std::nullopt;
+        }
         return out;
     }
 
 private:
+    std::uint64_t appendString(const std::string& text)
+    {
+        if (text.find('\0') == std::string::npos) {
+            return append(plist_new_string(text.c_str()));
+        }
+        return appendWide(wide::string(text));
+    }
+
+    std::uint64_t appendUnsigned(std::uint64_t value)
+    {
+        if (value <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            return append(plist_new_uint(value));
+        }
+        return appendWide(wide::integer16(value));
+    }
+
+    std::uint64_t appendWide(std::string object)
+    {
+        const std::string payload = wide::placeholder(wideObjects.size(), object.size());
+        wideObjects.push_back(std::move(object));
+        return append(plist_new_data(payload.data(), payload.size()));
+    }
+
     std::uint64_t append(plist_t node)
     {
         plist_array_append_item(objects, node);
@@ -170,6 +200,7 @@ private:
 
     plist_t objects;
     std::map<std::string, std::uint64_t> classes;
+    std::vector<std::string> wideObjects; // written over their placeholders
 };
 
 enum class ClassKind { Dictionary, Array, Set, String, Date, URL, Null };
@@ -202,7 +233,9 @@ std::optional<std::string> stringOf(plist_t node)
     if (!text) {
         return std::nullopt;
     }
-    return std::string(text, static_cast<std::size_t>(length));
+    std::string out(text, static_cast<std::size_t>(length));
+    wide::restoreNuls(out);
+    return out;
 }
 
 std::optional<std::uint64_t> uidOf(plist_t node)
@@ -257,6 +290,15 @@ private:
             std::uint64_t u = 0;
             plist_get_uint_val(node, &u);
             return TallyType(NSNumber(static_cast<std::int64_t>(u)));
+        }
+        case PLIST_DATA: {
+            std::uint64_t length = 0;
+            const char* data = plist_get_data_ptr(node, &length);
+            const auto value = data ? wide::wideUnsigned(data, length) : std::nullopt;
+            if (!value) {
+                throw Failed{};
+            }
+            return TallyType(NSNumber(*value));
         }
         case PLIST_REAL: {
             double d = 0;
@@ -492,11 +534,13 @@ KeyedArchive::Decoded KeyedArchive::unarchive(const std::string& bytes)
         bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
         return failed;
     }
-    if (!BinaryPlistCheck(bytes).reasonable()) {
+    std::string marked = bytes;
+    wide::prepareForLibplist(marked);
+    if (!BinaryPlistCheck(marked).reasonable()) {
         return failed;
     }
     plist_t parsed = nullptr;
-    plist_from_bin(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &parsed);
+    plist_from_bin(marked.data(), static_cast<std::uint32_t>(marked.size()), &parsed);
     PlistPtr top(parsed);
     if (!parsed || plist_get_node_type(parsed) != PLIST_DICT) {
         return failed;

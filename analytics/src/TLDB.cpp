@@ -1,5 +1,6 @@
 #include "analytics/TLDB.h"
 
+#include "SqliteStatement.h"
 #include "analytics/JSONHandler.h"
 #include "analytics/TallyLogger.h"
 #include "platform/foundation/Date.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <mutex>
 
 namespace tally {
 
@@ -22,53 +24,23 @@ namespace {
 
 constexpr const char* kDbFileName = "TLDB.sqlite";
 
-struct CodePointRange {
-    char32_t first;
-    char32_t last;
-};
-
-constexpr CodePointRange kAlphanumerics[] = {
-#include "UnicodeAlphanumerics.inc"
-};
-
-bool isAlphanumeric(char32_t c)
-{
-    const auto* end = std::end(kAlphanumerics);
-    const auto* it = std::upper_bound(std::begin(kAlphanumerics), end, c,
-                                      [](char32_t value, const CodePointRange& r) { return value < r.first; });
-    return it != std::begin(kAlphanumerics) && c <= (it - 1)->last;
-}
-
-// Decodes one UTF-8 sequence at `i`; invalid bytes come back as U+FFFD and advance by one.
-char32_t nextCodePoint(const std::string& s, std::size_t& i)
-{
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char b0 = byte(i);
-    int length = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > s.size()) {
-        ++i;
-        return 0xFFFD;
-    }
-    char32_t c = length == 1 ? b0 : b0 & (0x7F >> length);
-    for (int k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        c = (c << 6) | (byte(i + k) & 0x3F);
-    }
-    i += length;
-    return c;
-}
-
 // SQLite gives its -wal and -shm files the mode of the database file, so making that one 0600
-// before SQLite opens it covers all three, whatever the umask.
+// before SQLite opens it covers all three, whatever the umask. A file its owner made read-only
+// is left as it is: the store must not make it writable again.
 void restrictToOwner(const fs::path& path)
 {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0) {
+    if (fd < 0) {
+        return;
+    }
+    struct stat info {};
+    const bool ownerWritable = ::fstat(fd, &info) == 0 && (info.st_mode & S_IWUSR);
+    if (ownerWritable) {
         ::fchmod(fd, 0600);
-        ::close(fd);
+    }
+    ::close(fd);
+    if (!ownerWritable) {
+        return;
     }
     for (const char* suffix : {"-wal", "-shm"}) {
         const std::string companion = path.string() + suffix;
@@ -76,55 +48,49 @@ void restrictToOwner(const fs::path& path)
     }
 }
 
-struct Statement {
-    sqlite3_stmt* handle = nullptr;
-    ~Statement() { sqlite3_finalize(handle); }
-    void release()
-    {
-        sqlite3_finalize(handle);
-        handle = nullptr;
+std::string immutableUri(const fs::path& path)
+{
+    std::string uri = "file:";
+    for (const char c : path.string()) {
+        if (c == '%' || c == '?' || c == '#') {
+            static constexpr char kHex[] = "0123456789abcdef";
+            uri += '%';
+            uri += kHex[(static_cast<unsigned char>(c) >> 4) & 0xF];
+            uri += kHex[static_cast<unsigned char>(c) & 0xF];
+        } else {
+            uri += c;
+        }
     }
-};
+    return uri + "?immutable=1";
+}
 
-std::string indexNameFor(PersistenceType type) { return "idx_" + rawValue(type) + "_time"; }
+std::mutex& problemLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::function<void(const std::string&)>& problemHandler()
+{
+    static std::function<void(const std::string&)> handler;
+    return handler;
+}
 
 } // namespace
 
-std::string rawValue(PersistenceType type)
+void TLDB::setProblemHandler(std::function<void(const std::string&)> handler)
 {
-    switch (type) {
-    case PersistenceType::events:
-        return "events";
-    case PersistenceType::people:
-        return "people";
-    case PersistenceType::groups:
-        return "groups";
-    }
-    return "events";
+    const std::lock_guard lock(problemLock());
+    problemHandler() = std::move(handler);
 }
 
-std::optional<PersistenceType> persistenceType(const std::string& raw)
+void TLDB::report(const std::string& problem)
 {
-    for (auto type : allPersistenceTypes) {
-        if (rawValue(type) == raw) {
-            return type;
-        }
+    TALLY_LOG_WARN(problem);
+    const std::lock_guard lock(problemLock());
+    if (problemHandler()) {
+        problemHandler()(problem);
     }
-    return std::nullopt;
-}
-
-std::string TLDB::reducedToken(const std::string& token)
-{
-    std::string out;
-    std::size_t i = 0;
-    while (i < token.size()) {
-        const std::size_t start = i;
-        const char32_t c = nextCodePoint(token, i);
-        if (c != 0xFFFD && isAlphanumeric(c)) {
-            out.append(token, start, i - start);
-        }
-    }
-    return out;
 }
 
 TLDB::TLDB(const std::string& token)
@@ -166,15 +132,25 @@ void TLDB::open()
     restrictToOwner(*path);
     const int result = sqlite3_open_v2(path->c_str(), &connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (result != SQLITE_OK) {
+        openFailed = true;
         if (connection) {
             logSqlError("Error opening or creating database at path: " + path->string());
         } else {
             TALLY_LOG_ERROR("Error opening or creating database at path: " + path->string());
         }
-        close();
+        disconnect();
         opening = false;
         return;
     }
+    openFailed = false;
+    if (sqlite3_db_readonly(connection, "main") == 1 && !readable()) {
+        // A write-ahead-logged file that can be neither written nor given its -shm file can
+        // still be read as immutable, so that what it queued is delivered.
+        sqlite3_close(connection);
+        connection = nullptr;
+        sqlite3_open_v2(immutableUri(*path).c_str(), &connection, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    }
+    sqlite3_busy_timeout(connection, busyTimeoutMs);
     TALLY_LOG_INFO("Successfully opened connection to database at path: " + path->string());
     {
         Statement statement;
@@ -193,23 +169,57 @@ void TLDB::open()
     createTablesAndIndexes();
     // Continue the ids of a discarded file rather than starting again at 1.
     for (const auto& [type, highest] : highestRowId) {
-        const std::string sql = "INSERT OR REPLACE INTO sqlite_sequence(name, seq) VALUES('" + tableNameFor(type) +
-                                "', " + std::to_string(highest) + ")";
+        const std::string sql = "INSERT OR REPLACE INTO sqlite_sequence(name, seq) SELECT '" + tableNameFor(type) +
+                                "', " + std::to_string(highest) +
+                                " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence "
+                                "WHERE name = '" +
+                                tableNameFor(type) + "' AND seq >= " + std::to_string(highest) + ")";
         sqlite3_exec(connection, sql.c_str(), nullptr, nullptr, nullptr);
     }
     opening = false;
 }
 
-void TLDB::close()
+bool TLDB::readable()
+{
+    Statement statement;
+    return sqlite3_prepare_v2(connection, "SELECT count(*) FROM sqlite_master", -1, &statement.handle, nullptr) ==
+               SQLITE_OK &&
+           sqlite3_step(statement.handle) == SQLITE_ROW;
+}
+
+void TLDB::disconnect()
 {
     sqlite3_close(connection);
     connection = nullptr;
     TALLY_LOG_INFO("Connection to database closed.");
 }
 
+void TLDB::close()
+{
+    if (connection && !pending.empty()) {
+        replay(); // a last chance for what was held
+    }
+    disconnect();
+    const std::size_t held = heldRecordCount();
+    if (held > 0 || droppedHeld > 0) {
+        report("Analytics store: " + std::to_string(held + droppedHeld) +
+               " records could not be stored and are lost (" + std::to_string(droppedHeld) + " of them beyond the " +
+               std::to_string(mostHeldRecords) + " held in memory)");
+        std::erase_if(pending, [](const Write& write) { return write.kind == Write::Kind::insert; });
+        droppedHeld = 0;
+    }
+}
+
+std::size_t TLDB::heldRecordCount() const
+{
+    return static_cast<std::size_t>(
+        std::count_if(pending.begin(), pending.end(), [](const Write& w) { return w.kind == Write::Kind::insert; }));
+}
+
 void TLDB::recreate()
 {
-    close();
+    disconnect();
+    undeletable.clear(); // their rows go with the file
     if (const auto path = pathToDb()) {
         // The -wal and -shm files go too: a stale log replayed into the new file would bring back
         // pages of the old one.
@@ -230,55 +240,6 @@ void TLDB::recreate()
     reconnect();
 }
 
-void TLDB::createTableFor(PersistenceType type)
-{
-    if (!connection) {
-        reconnect();
-        return;
-    }
-    const std::string table = tableNameFor(type);
-    const std::string sql = "CREATE TABLE IF NOT EXISTS " + table +
-                            "(id integer primary key autoincrement,data blob,time real,flag integer);";
-    Statement statement;
-    if (sqlite3_prepare_v2(connection, sql.c_str(), -1, &statement.handle, nullptr) == SQLITE_OK) {
-        if (sqlite3_step(statement.handle) == SQLITE_DONE) {
-            TALLY_LOG_INFO(table + " table created");
-        } else {
-            logSqlError(table + " table create failed");
-        }
-    } else {
-        logSqlError("CREATE statement for table " + table + " could not be prepared");
-    }
-}
-
-void TLDB::createIndexFor(PersistenceType type)
-{
-    if (!connection) {
-        reconnect();
-        return;
-    }
-    const std::string index = indexNameFor(type);
-    const std::string sql = "CREATE INDEX IF NOT EXISTS " + index + " ON " + tableNameFor(type) + " (time);";
-    Statement statement;
-    if (sqlite3_prepare_v2(connection, sql.c_str(), -1, &statement.handle, nullptr) == SQLITE_OK) {
-        if (sqlite3_step(statement.handle) == SQLITE_DONE) {
-            TALLY_LOG_INFO(index + " index created");
-        } else {
-            logSqlError(index + " index creation failed");
-        }
-    } else {
-        logSqlError("CREATE statement for index " + index + " could not be prepared");
-    }
-}
-
-void TLDB::createTablesAndIndexes()
-{
-    for (auto type : allPersistenceTypes) {
-        createTableFor(type);
-        createIndexFor(type);
-    }
-}
-
 void TLDB::noteRowId(PersistenceType type, std::int64_t id)
 {
     auto& highest = highestRowId[type];
@@ -287,30 +248,240 @@ void TLDB::noteRowId(PersistenceType type, std::int64_t id)
 
 void TLDB::insertRow(PersistenceType type, const std::string& data, bool flag)
 {
+    Write write{Write::Kind::insert, type};
+    write.data = data;
+    write.flag = flag;
+    write.time = foundation::Date::now().timeIntervalSince1970();
+    enqueue(std::move(write));
+}
+
+bool TLDB::insertRows(PersistenceType type, const std::vector<std::string>& data, bool flag)
+{
     if (!connection) {
         reconnect();
-        return;
     }
-    const std::string table = tableNameFor(type);
-    const std::string sql = "INSERT INTO " + table + " (data, flag, time) VALUES(?, ?, ?);";
-    Statement statement;
-    if (sqlite3_prepare_v2(connection, sql.c_str(), -1, &statement.handle, nullptr) != SQLITE_OK) {
-        logSqlError("INSERT statement for table " + table + " could not be prepared");
-        statement.release();
+    if (connection) {
+        replay();
+    }
+    for (int attempt = 0; attempt < 2 && connection && pending.empty(); ++attempt) {
+        int result = sqlite3_exec(connection, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        for (std::size_t i = 0; result == SQLITE_OK && i < data.size(); ++i) {
+            Write write{Write::Kind::insert, type};
+            write.data = data[i];
+            write.flag = flag;
+            write.time = foundation::Date::now().timeIntervalSince1970();
+            result = perform(write);
+            result = result == SQLITE_DONE ? SQLITE_OK : result;
+        }
+        if (result == SQLITE_OK) {
+            result = sqlite3_exec(connection, "COMMIT", nullptr, nullptr, nullptr);
+        }
+        if (result == SQLITE_OK) {
+            return true;
+        }
+        logSqlError("Failed to store " + std::to_string(data.size()) + " rows into table " + tableNameFor(type));
+        sqlite3_exec(connection, "ROLLBACK", nullptr, nullptr, nullptr);
+        const Failure failure = classify(result, type);
+        if (failure != Failure::damaged) {
+            if (failure == Failure::unwritable) {
+                warnUnwritable();
+            }
+            return false;
+        }
+        report("Analytics store " + (pathToDb() ? pathToDb()->string() : std::string()) +
+               " was damaged; replaced it with a new one");
         recreate();
+    }
+    return false;
+}
+
+void TLDB::updateRowsFlag(PersistenceType type, bool newFlag)
+{
+    Write write{Write::Kind::updateFlag, type};
+    write.flag = newFlag;
+    enqueue(std::move(write));
+}
+
+void TLDB::deleteRows(PersistenceType type, const std::vector<std::int32_t>& ids, bool isDeleteAll)
+{
+    // "IN ()" does not compile.
+    if (!isDeleteAll && ids.empty()) {
+        if (!connection) {
+            reconnect();
+        }
         return;
     }
-    sqlite3_bind_blob(statement.handle, 1, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_int(statement.handle, 2, flag ? 1 : 0);
-    sqlite3_bind_double(statement.handle, 3, foundation::Date::now().timeIntervalSince1970());
-    if (sqlite3_step(statement.handle) == SQLITE_DONE) {
-        noteRowId(type, sqlite3_last_insert_rowid(connection));
-        TALLY_LOG_INFO("Successfully inserted row into table " + table);
+    if (isDeleteAll) {
+        // Held inserts of the kind were made before the deletion: they go with it.
+        std::erase_if(pending, [type](const Write& w) { return w.kind == Write::Kind::insert && w.type == type; });
+    }
+    Write write{isDeleteAll ? Write::Kind::deleteAll : Write::Kind::deleteIds, type};
+    write.ids = ids;
+    enqueue(std::move(write));
+}
+
+void TLDB::enqueue(Write write)
+{
+    if (!connection) {
+        reconnect();
+        // Without a token or a caches folder there never will be a file: nothing to hold for.
+        if (!connection && !openFailed) {
+            return;
+        }
+    }
+    if (write.kind == Write::Kind::insert && heldRecordCount() >= mostHeldRecords) {
+        const auto oldest =
+            std::find_if(pending.begin(), pending.end(), [](const Write& w) { return w.kind == Write::Kind::insert; });
+        pending.erase(oldest);
+        ++droppedHeld;
+    }
+    pending.push_back(std::move(write));
+    if (!connection) {
+        warnUnwritable();
         return;
     }
-    logSqlError("Failed to insert row into table " + table);
-    statement.release();
-    recreate();
+    replay();
+}
+
+void TLDB::replay()
+{
+    bool recreated = false;
+    while (!pending.empty()) {
+        const Write& write = pending.front();
+        const int result = perform(write);
+        if (result == SQLITE_DONE) {
+            pending.pop_front();
+            continue;
+        }
+        switch (classify(result, write.type)) {
+        case Failure::statement:
+            TALLY_LOG_ERROR("Dropped a write to table " + tableNameFor(write.type) + " that its statement refused");
+            if (write.kind == Write::Kind::deleteIds) {
+                undeletable[write.type].insert(write.ids.begin(), write.ids.end());
+            }
+            pending.pop_front();
+            break;
+        case Failure::damaged:
+            if (recreated) {
+                return; // the new file fails too; keep what is held for the next write
+            }
+            recreated = true;
+            report("Analytics store " + (pathToDb() ? pathToDb()->string() : std::string()) +
+                   " was damaged; replaced it with a new one");
+            recreate();
+            if (!connection) {
+                warnUnwritable();
+                return;
+            }
+            break;
+        case Failure::unwritable:
+            warnUnwritable();
+            return;
+        case Failure::held:
+            return;
+        }
+    }
+}
+
+int TLDB::perform(const Write& write)
+{
+    const std::string table = tableNameFor(write.type);
+    switch (write.kind) {
+    case Write::Kind::insert: {
+        const std::string sql = "INSERT INTO " + table + " (data, flag, time) VALUES(?, ?, ?);";
+        Statement statement;
+        int result = sqlite3_prepare_v2(connection, sql.c_str(), -1, &statement.handle, nullptr);
+        if (result != SQLITE_OK) {
+            logSqlError("INSERT statement for table " + table + " could not be prepared");
+            return result;
+        }
+        result = sqlite3_bind_blob(statement.handle, 1, write.data.data(), static_cast<int>(write.data.size()),
+                                   SQLITE_TRANSIENT);
+        if (result == SQLITE_OK) {
+            result = sqlite3_bind_int(statement.handle, 2, write.flag ? 1 : 0);
+        }
+        if (result == SQLITE_OK) {
+            result = sqlite3_bind_double(statement.handle, 3, write.time);
+        }
+        if (result != SQLITE_OK) {
+            logSqlError("Failed to bind a row for table " + table);
+            return SQLITE_MISMATCH; // a value the statement cannot take
+        }
+        result = sqlite3_step(statement.handle);
+        if (result == SQLITE_DONE) {
+            noteRowId(write.type, sqlite3_last_insert_rowid(connection));
+            TALLY_LOG_INFO("Successfully inserted row into table " + table);
+            return result;
+        }
+        logSqlError("Failed to insert row into table " + table);
+        return result;
+    }
+    case Write::Kind::updateFlag:
+        return runWrite("UPDATE " + table + " SET flag = " + (write.flag ? "true" : "false") +
+                            " where flag = " + (write.flag ? "false" : "true"),
+                        table, "Failed to update rows from table ", "UPDATE statement for table ",
+                        "Successfully updated rows from table ");
+    case Write::Kind::deleteIds:
+    case Write::Kind::deleteAll:
+        return runWrite("DELETE FROM " + table +
+                            (write.kind == Write::Kind::deleteAll ? "" : " WHERE id IN " + idsSqlString(write.ids)),
+                        table, "Failed to delete rows from table ", "DELETE statement for table ",
+                        "Successfully deleted rows from table ");
+    }
+    return SQLITE_MISUSE;
+}
+
+int TLDB::runWrite(const std::string& sql, const std::string& table, const char* failed, const char* unprepared,
+                   const char* done)
+{
+    Statement statement;
+    int result = sqlite3_prepare_v2(connection, sql.c_str(), -1, &statement.handle, nullptr);
+    if (result != SQLITE_OK) {
+        logSqlError(std::string(unprepared) + table + " could not be prepared");
+        return result;
+    }
+    result = sqlite3_step(statement.handle);
+    if (result != SQLITE_DONE) {
+        logSqlError(std::string(failed) + table);
+        return result;
+    }
+    TALLY_LOG_INFO(std::string(done) + table);
+    return result;
+}
+
+TLDB::Failure TLDB::classify(int code, PersistenceType type)
+{
+    switch (code & 0xFF) {
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+        return Failure::unwritable;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return Failure::damaged;
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
+    case SQLITE_TOOBIG:
+    case SQLITE_RANGE:
+        return Failure::statement;
+    case SQLITE_ERROR:
+        return schemaIntact(type) ? Failure::statement : Failure::damaged;
+    default: // a lock, or something passing (out of memory, interrupted): try again later
+        return Failure::held;
+    }
+}
+
+void TLDB::warnUnwritable()
+{
+    if (warnedUnwritable) {
+        return;
+    }
+    warnedUnwritable = true;
+    const std::string why = connection ? std::string(sqlite3_errmsg(connection)) : std::string("cannot be opened");
+    report("Analytics store " + (pathToDb() ? pathToDb()->string() : std::string()) + " cannot be written (" + why +
+           "); keeping up to " + std::to_string(mostHeldRecords) + " records in memory until it can");
 }
 
 EntityBatch TLDB::readRows(PersistenceType type, std::int64_t numRows, bool flag)
@@ -320,8 +491,26 @@ EntityBatch TLDB::readRows(PersistenceType type, std::int64_t numRows, bool flag
         reconnect();
         return rows;
     }
+    // Rows whose deletion is held were delivered already: they must not go out again.
+    const auto& refused = undeletable[type];
+    std::vector<std::int32_t> delivered(refused.begin(), refused.end());
+    for (const auto& write : pending) {
+        if (write.type != type) {
+            continue;
+        }
+        if (write.kind == Write::Kind::deleteAll) {
+            return rows;
+        }
+        if (write.kind == Write::Kind::deleteIds) {
+            delivered.insert(delivered.end(), write.ids.begin(), write.ids.end());
+        }
+    }
     const std::string table = tableNameFor(type);
-    std::string sql = "SELECT id, data FROM " + table + " WHERE flag = " + (flag ? "1" : "0") + " ORDER BY time";
+    std::string sql = "SELECT id, data FROM " + table + " WHERE flag = " + (flag ? "1" : "0");
+    if (!delivered.empty()) {
+        sql += " AND id NOT IN " + idsSqlString(delivered);
+    }
+    sql += " ORDER BY time";
     if (numRows != std::numeric_limits<std::int64_t>::max()) {
         sql += " LIMIT " + std::to_string(numRows);
     }
@@ -356,58 +545,6 @@ EntityBatch TLDB::readRows(PersistenceType type, std::int64_t numRows, bool flag
         TALLY_LOG_INFO("Successfully read " + std::to_string(count) + " from table " + table);
     }
     return rows;
-}
-
-bool TLDB::runWrite(const std::string& sql, const std::string& table, const char* failed, const char* unprepared,
-                    const char* done)
-{
-    Statement statement;
-    if (sqlite3_prepare_v2(connection, sql.c_str(), -1, &statement.handle, nullptr) != SQLITE_OK) {
-        logSqlError(std::string(unprepared) + table + " could not be prepared");
-        statement.release();
-        recreate();
-        return false;
-    }
-    if (sqlite3_step(statement.handle) != SQLITE_DONE) {
-        logSqlError(std::string(failed) + table);
-        statement.release();
-        recreate();
-        return false;
-    }
-    TALLY_LOG_INFO(std::string(done) + table);
-    return true;
-}
-
-void TLDB::updateRowsFlag(PersistenceType type, bool newFlag)
-{
-    if (!connection) {
-        reconnect();
-        return;
-    }
-    const std::string table = tableNameFor(type);
-    const std::string sql = "UPDATE " + table + " SET flag = " + (newFlag ? "true" : "false") +
-                            " where flag = " + (newFlag ? "false" : "true");
-    runWrite(sql, table, "Failed to update rows from table ", "UPDATE statement for table ",
-             "Successfully updated rows from table ");
-}
-
-void TLDB::deleteRows(PersistenceType type, const std::vector<std::int32_t>& ids, bool isDeleteAll)
-{
-    if (!connection) {
-        reconnect();
-        return;
-    }
-    // "IN ()" does not compile, and a failed delete would discard the whole queue.
-    if (!isDeleteAll && ids.empty()) {
-        return;
-    }
-    const std::string table = tableNameFor(type);
-    std::string sql = "DELETE FROM " + table;
-    if (!isDeleteAll) {
-        sql += " WHERE id IN " + idsSqlString(ids);
-    }
-    runWrite(sql, table, "Failed to delete rows from table ", "DELETE statement for table ",
-             "Successfully deleted rows from table ");
 }
 
 std::string TLDB::idsSqlString(const std::vector<std::int32_t>& ids)

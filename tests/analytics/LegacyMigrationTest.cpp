@@ -4,6 +4,7 @@
 #include "platform/foundation/Paths.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <fstream>
@@ -162,6 +163,35 @@ TEST_F(LegacyMigration, AFileThatCannotBeDeletedIsNotImportedTwice)
     }
     TallyPersistence persistence(name);
     EXPECT_EQ(names(persistence, PersistenceType::events), (std::vector<std::string>{"once"}));
+}
+
+TEST_F(LegacyMigration, AFileWhoseRecordsCannotAllBeStoredStaysForALaterStart)
+{
+    writeLegacy("events", TallyArray{Properties{{"name", "a"}}, Properties{{"name", "b"}}, Properties{{"name", "c"}}});
+    writeLegacy("groups", TallyArray{Properties{{"name", "g"}}});
+    {
+        TallyPersistence persistence(name);
+        // The store refuses the second event: none of the file's three may be kept alone.
+        sqlite3* raw = nullptr;
+        sqlite3_open(persistence.tldb().pathToDb()->c_str(), &raw);
+        const std::string trigger =
+            "CREATE TRIGGER no_b BEFORE INSERT ON " + persistence.tldb().tableNameFor(PersistenceType::events) +
+            " WHEN instr(CAST(NEW.data AS TEXT), '\"b\"') > 0 BEGIN SELECT RAISE(ABORT, 'no'); END";
+        ASSERT_EQ(sqlite3_exec(raw, trigger.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        persistence.migrate();
+        EXPECT_TRUE(persistence.loadEntitiesInBatch(PersistenceType::events).empty());
+        EXPECT_EQ(names(persistence, PersistenceType::groups), (std::vector<std::string>{"g"}));
+        EXPECT_TRUE(fs::exists(legacyFile("events")));
+        EXPECT_FALSE(fs::exists(legacyFile("groups")));
+        ASSERT_EQ(sqlite3_exec(raw, "DROP TRIGGER no_b", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(raw);
+    }
+    TallyPersistence restarted(name);
+    EXPECT_TRUE(restarted.needMigration());
+    restarted.migrate();
+    EXPECT_EQ(names(restarted, PersistenceType::events), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(names(restarted, PersistenceType::groups), (std::vector<std::string>{"g"}));
+    EXPECT_FALSE(fs::exists(legacyFile("events")));
 }
 
 TEST_F(LegacyMigration, EachInstanceImportsOnlyItsOwnFiles)

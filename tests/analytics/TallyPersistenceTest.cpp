@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <unistd.h>
 
 using namespace tally;
@@ -128,7 +130,9 @@ TEST(PersistedSettings, DictionariesRoundTripEveryPropertyKind)
                                 {"url", URL{"https://example.com"}},
                                 {"null", NSNull{}},
                                 {"list", TallyArray{1, "two", TallyArray{3}}},
-                                {"nested", Properties{{"a", Properties{{"b", 1}}}}}};
+                                {"nested", Properties{{"a", Properties{{"b", 1}}}}},
+                                {"unsigned", std::numeric_limits<std::uint64_t>::max()},
+                                {std::string("nul\0key", 7), std::string("a\0b\xc3\xa9", 5)}};
     TallyPersistence::saveSuperProperties(properties, name);
     TallyPersistence::saveTimedEvents({{"e", 1700000000.25}}, name);
     const auto loaded = TallyPersistence::loadSuperProperties(name);

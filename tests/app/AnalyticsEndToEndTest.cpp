@@ -1,5 +1,6 @@
 // The application's usage events through the real analytics client to a loopback server: the view
 // model's slap with a token configured, and nothing at all without one.
+#include "app/AnalyticsLog.h"
 #include "app/AppDelegate.h"
 #include "app/TallyAnalyticsClient.h"
 
@@ -7,11 +8,13 @@
 #include "ViewModels/ThwackoViewModel.h"
 #include "analytics/AutomaticProperties.h"
 #include "analytics/LinuxSystemFacts.h"
+#include "analytics/TLDB.h"
 #include "analytics/Tally.h"
 #include "platform/qt/QtMainQueue.h"
 #include "support/EventLoop.h"
 #include "support/FakeHid.h"
 #include "support/FakeServices.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +23,7 @@
 #include <QCoreApplication>
 
 #include <cstdlib>
+#include <fstream>
 
 using nlohmann::json;
 using testsupport::TempDir;
@@ -39,6 +43,7 @@ std::string infoPlist(const std::string& tokenEntry)
 class AnalyticsEndToEndTest : public ::testing::Test {
 protected:
     TempDir dir;
+    AnalyticsLog analyticsLog;
     QObject mainContext;
     platform::ScopedQtMainQueue mainQueue{&mainContext};
     analyticstest::LoopbackServer server;
@@ -170,3 +175,55 @@ TEST_F(AnalyticsEndToEndTest, WithoutATokenNothingIsStoredOrSent)
     EXPECT_FALSE(anyDatabase);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "config/ThwackoApp/Tally.plist"));
 }
+
+struct DamagedStore {
+    const char* name;
+    std::function<void(const std::filesystem::path&)> damage;
+};
+
+class AnalyticsEndToEndDamagedStore : public AnalyticsEndToEndTest,
+                                      public ::testing::WithParamInterface<DamagedStore> {};
+
+TEST_P(AnalyticsEndToEndDamagedStore, TheLaunchEventIsKeptAndTheLogSaysSoOnce)
+{
+    ::setenv("XDG_CACHE_HOME", (dir.path() / "cache").c_str(), 1);
+    const std::string token = "damaged-e2e";
+    std::filesystem::path file;
+    {
+        tally::TLDB db(token); // a store of an earlier run, with a few pages of records
+        for (int n = 0; n < 200; ++n) {
+            db.insertRow(tally::PersistenceType::events, R"({"event":"old"})");
+        }
+        file = *db.pathToDb();
+    }
+    GetParam().damage(file);
+    testsupport::LogCapture log("thwacko.analytics");
+    configure("<key>BonklyTallyToken</key><string>" + token + "</string>");
+    tally::Tally::mainInstance()->flush();
+    ASSERT_TRUE(testsupport::pumpUntil(
+        [&] {
+        for (const auto& record : receivedEvents()) {
+            if (record["event"] == "slap_app_launched") {
+                return true;
+            }
+        }
+        return false;
+        },
+        std::chrono::seconds(60)));
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines().front().find("was damaged"), std::string::npos) << log.lines().front();
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, AnalyticsEndToEndDamagedStore,
+                         ::testing::Values(DamagedStore{"Garbage",
+                                                        [](const std::filesystem::path& file) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
+                                                        }},
+                                           DamagedStore{"Truncated",
+                                                        [](const std::filesystem::path& file) {
+    std::filesystem::resize_file(file, 100 + 4096 + 1000);
+    std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(4096 + 100);
+    out << std::string(1000, '\xee');
+                                                        }}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -109,12 +109,15 @@ public:
     static void deleteTLUserDefaultsData(const std::string& instanceName);
 
     /// Imports this instance's legacy archive files once: records into the queue, settings into
-    /// the user defaults, then deletes the files. A file that cannot be deleted is remembered
-    /// and not imported again.
+    /// the user defaults, then deletes the files whose records are all stored (a file whose
+    /// records could not be stored stays for a later start). A file that cannot be deleted is
+    /// remembered and not imported again.
     void migrate();
     bool needMigration() const;
 
 private:
+    /// Stores every record in one transaction; false when none was stored.
+    bool storeAll(const EntityBatch& entities, PersistenceType type, bool flag);
     static EntityRecord entityWithDistinctId(const EntityRecord& entity, const std::string& distinctId);
 
     std::optional<std::filesystem::path> filePathWithType(LegacyArchiveType type) const;

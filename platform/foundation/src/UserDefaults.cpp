@@ -211,7 +211,12 @@ std::optional<std::string> UserDefaults::stringForKey(const std::string& key) co
 
 void UserDefaults::set(const std::string& key, PlistValue value)
 {
+    // An unchanged value is not saved again: each save replaces and syncs the whole file.
     modify(file, [&](PlistDictionary& values) {
+        const auto it = values.find(key);
+        if (it != values.end() && it->second == value) {
+            return false;
+        }
         values[key] = std::move(value);
         return true;
     });

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -140,6 +142,36 @@ TEST_F(UserDefaultsTest, ConcurrentWritersThroughSeparateInstancesLoseNothing)
         writer.join();
     }
     EXPECT_EQ(fileDictionary(file).size(), static_cast<std::size_t>(kThreads * kKeys));
+}
+
+TEST_F(UserDefaultsTest, OnlyAWriteThatChangesTheContentsReplacesTheFile)
+{
+    defaults.set("n", 1);
+    defaults.set("text", "x");
+    struct Step {
+        const char* what;
+        std::function<void()> write;
+        bool replaces;
+    };
+    const Step steps[] = {
+        {"the same number", [&] { defaults.set("n", 1); }, false},
+        {"the same text", [&] { defaults.set("text", "x"); }, false},
+        {"removing an absent key", [&] { defaults.removeObject("absent"); }, false},
+        {"a Boolean where a number equal to it was", [&] { defaults.set("n", true); }, true},
+        {"another text", [&] { defaults.set("text", "y"); }, true},
+        {"a new key", [&] { defaults.set("new", PlistData{1}); }, true},
+        {"removing a key", [&] { defaults.removeObject("new"); }, true},
+    };
+    for (const auto& step : steps) {
+        // The save renames a new file over the old one, so a replaced file has another inode.
+        struct stat was {};
+        ASSERT_EQ(::stat(file.c_str(), &was), 0);
+        step.write();
+        struct stat now {};
+        ASSERT_EQ(::stat(file.c_str(), &now), 0);
+        EXPECT_EQ(now.st_ino != was.st_ino, step.replaces) << step.what;
+    }
+    EXPECT_EQ(fileDictionary(file), (PlistDictionary{{"n", true}, {"text", "y"}}));
 }
 
 TEST_F(UserDefaultsTest, AMissingFileReadsAsEmptyAndRemovingCreatesNoFile)

@@ -6,8 +6,8 @@
 namespace testsupport {
 
 /// Collects the Qt log lines of the categories starting with `prefix` as "category: message",
-/// while it lives; other messages go on to the handler that was installed before. One at a time,
-/// on the main thread.
+/// while it lives, from any thread; other messages go on to the handler that was installed
+/// before. One capture at a time, made and ended on the main thread.
 class LogCapture {
 public:
     explicit LogCapture(std::string prefix);
@@ -15,8 +15,8 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    const std::vector<std::string>& lines() const { return captured; }
-    void clear() { captured.clear(); }
+    std::vector<std::string> lines() const;
+    void clear();
 
 private:
     std::string prefix;

@@ -37,7 +37,7 @@ public:
     /// A string as it is; a number as its decimal text (a Boolean as "1" or "0"); nullopt otherwise.
     std::optional<std::string> stringForKey(const std::string& key) const;
 
-    /// Stores `value` under `key` and saves.
+    /// Stores `value` under `key` and saves; the file is not written when it holds that value already.
     void set(const std::string& key, PlistValue value);
     void setBool(const std::string& key, bool value) { set(key, PlistValue(value)); }
     /// Removes `key` and saves; nothing happens when it is absent.
