@@ -2,6 +2,7 @@
 
 #include "platform/audio/AudioPlayer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -14,8 +15,12 @@
 using PlayerList = std::vector<std::shared_ptr<audio::AudioPlayer>>;
 
 struct AudioPlayerService::State {
+    struct Entry {
+        std::shared_ptr<audio::AudioPlayer> player;
+        bool started = false; // its play() has returned true
+    };
     mutable std::mutex lock;
-    std::deque<std::shared_ptr<audio::AudioPlayer>> activePlayers; // guarded by lock; oldest first
+    std::deque<Entry> activePlayers; // guarded by lock; oldest first
     // Bumped by stopAll() (guarded by lock). A work item carries the value of its play() call and
     // does not start once it has changed, so a clip queued before stopAll() cannot sound after it.
     std::uint64_t generation = 0;
@@ -40,20 +45,27 @@ struct AudioPlayerService::State {
     }
 
     /// Caller holds the lock. Moves into `released` the players that have ended, then as many of
-    /// the oldest as make room for one more.
+    /// the oldest as make room for one more (one not started yet is stopped by its own work item).
     void makeRoom(PlayerList& released)
     {
-        std::erase_if(activePlayers, [&](const auto& player) {
-            if (player->isPlaying()) {
+        std::erase_if(activePlayers, [&](const Entry& entry) {
+            if (!entry.started || entry.player->isPlaying()) {
                 return false;
             }
-            released.push_back(player);
+            released.push_back(entry.player);
             return true;
         });
         while (activePlayers.size() >= maxClips) {
-            released.push_back(std::move(activePlayers.front()));
+            released.push_back(std::move(activePlayers.front().player));
             activePlayers.pop_front();
         }
+    }
+
+    /// Caller holds the lock.
+    std::deque<Entry>::iterator find(const std::shared_ptr<audio::AudioPlayer>& player)
+    {
+        return std::find_if(activePlayers.begin(), activePlayers.end(),
+                            [&](const Entry& entry) { return entry.player == player; });
     }
 
     void stopAll()
@@ -61,7 +73,9 @@ struct AudioPlayerService::State {
         PlayerList players;
         {
             std::lock_guard guard(lock);
-            players.assign(activePlayers.begin(), activePlayers.end());
+            for (const Entry& entry : activePlayers) {
+                players.push_back(entry.player);
+            }
             ++generation;
         }
         for (const auto& player : players) {
@@ -119,7 +133,7 @@ void AudioPlayerService::play(const std::filesystem::path& fileURL, double ampli
                 return;
             }
             self->makeRoom(released);
-            self->activePlayers.push_back(player);
+            self->activePlayers.push_back({player});
         }
         for (const auto& old : released) {
             old->stop();
@@ -127,14 +141,16 @@ void AudioPlayerService::play(const std::filesystem::path& fileURL, double ampli
         released.clear();
         const bool started = player->play();
         {
-            // stopAll() may have taken its copy and stopped the player between registration and
-            // play(), which would have started it again.
+            // stopAll() or a later clip's need for room may have stopped the player between
+            // registration and play(), which would have started it again.
             std::lock_guard guard(self->lock);
-            if (self->generation != generation) {
+            const auto entry = self->find(player);
+            if (self->generation != generation || entry == self->activePlayers.end()) {
                 player->stop();
-            }
-            if (!started) {
-                std::erase(self->activePlayers, player);
+            } else if (started) {
+                entry->started = true;
+            } else {
+                self->activePlayers.erase(entry);
             }
         }
         self->report(started ? std::nullopt : std::optional<std::string>(player->failure()));
@@ -173,8 +189,8 @@ std::size_t AudioPlayerService::activePlayerCount() const
 {
     std::lock_guard guard(state->lock);
     std::size_t playing = 0;
-    for (const auto& player : state->activePlayers) {
-        playing += player->isPlaying() ? 1 : 0;
+    for (const auto& entry : state->activePlayers) {
+        playing += entry.player->isPlaying() ? 1 : 0;
     }
     return playing;
 }
