@@ -244,8 +244,10 @@ int slaps(int plays, int minutes, int everyMs)
                     (now.cpuSeconds - from.cpuSeconds) * 1000.0 / seconds, service.activePlayerCount(), failed.load());
         std::fflush(stdout);
     };
-    row(0, usage());
     Usage since = usage();
+    std::this_thread::sleep_for(1s);
+    row(0, since); // the device open, nothing playing
+    since = usage();
     for (int i = 1; i <= plays; ++i) {
         service.play(clips.longClip, 0.5);
         std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
