@@ -14,7 +14,8 @@ namespace {
 
 struct Listing {
     std::vector<fs::path> files;
-    std::optional<std::string> error;
+    std::optional<std::string> error;  // the reason and the folder
+    std::optional<std::string> reason; // the reason alone
 };
 
 bool hasMp3Extension(const fs::path& entry)
@@ -37,7 +38,7 @@ std::u32string sortKey(const std::string& name)
 }
 
 // The clip rule: entries directly inside `folder`, hidden ones skipped, whose extension is "mp3"
-// in any case (folders included), ordered by file name.
+// in any case, ordered by file name. A folder so named is not a clip.
 Listing listClips(const fs::path& folder)
 {
     Listing listing;
@@ -55,9 +56,13 @@ Listing listClips(const fs::path& folder)
         if (name.empty() || name.front() == '.' || !hasMp3Extension(entry)) {
             continue;
         }
+        if (std::error_code kind; it->is_directory(kind)) {
+            continue;
+        }
         kept.push_back({sortKey(name), std::move(name), entry});
     }
     if (error) {
+        listing.reason = error.message();
         listing.error = error.message() + ": " + folder.string();
         return listing;
     }
@@ -117,14 +122,15 @@ void SoundPack::loadBundledFiles(const foundation::Bundle& bundle)
     }
 }
 
-void SoundPack::loadCustomFiles(const fs::path& folder)
+std::optional<std::string> SoundPack::loadCustomFiles(const fs::path& folder)
 {
     Listing listing = listClips(folder);
     if (listing.error) {
         writeLine("Failed to load custom audio files: " + *listing.error);
-        return;
+        return listing.reason;
     }
     files_ = std::move(listing.files);
+    return std::nullopt;
 }
 
 std::optional<fs::path> LidCreakBundledSounds::url(bool opened, const foundation::Bundle& bundle)

@@ -5,12 +5,13 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <vector>
 
 /// The clips of one sound mode, in file-name order, with the mode's way of picking one.
 ///
 /// A value: copied on assignment. The loaders run synchronously on the caller's thread and
-/// report failures only as one line on standard output.
+/// report failures as one line on standard output (the custom loader also returns the reason).
 class SoundPack {
 public:
     /// A pack of `type` holding `files`; its play mode is the type's, and it is custom exactly for `custom`.
@@ -24,8 +25,9 @@ public:
 
     /// Fills files() from the folder "Audio/<raw value>" of `bundle`'s resources. Does nothing for the custom pack.
     void loadBundledFiles(const foundation::Bundle& bundle = foundation::Bundle::main());
-    /// Fills files() from `folder`; leaves them unchanged when the folder cannot be listed.
-    void loadCustomFiles(const std::filesystem::path& folder);
+    /// Fills files() from `folder`; leaves them unchanged when the folder cannot be listed, and
+    /// returns why (such as "Permission denied").
+    std::optional<std::string> loadCustomFiles(const std::filesystem::path& folder);
 
 private:
     SoundPackType type_;

@@ -2,41 +2,80 @@
 
 #include "platform/audio/AudioPlayer.h"
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <iostream>
+#include <cstdio>
+#include <deque>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-namespace {
-
-// One write, so lines of clips failing at the same time do not interleave.
-void printError(const std::string& description)
-{
-    std::cout << ("Audio playback error: " + description + "\n") << std::flush;
-}
-
-} // namespace
+using PlayerList = std::vector<std::shared_ptr<audio::AudioPlayer>>;
 
 struct AudioPlayerService::State {
-    std::mutex lock;
-    std::vector<std::shared_ptr<audio::AudioPlayer>> activePlayers; // guarded by lock
+    struct Entry {
+        std::shared_ptr<audio::AudioPlayer> player;
+        bool started = false; // its play() has returned true
+    };
+    mutable std::mutex lock;
+    std::deque<Entry> activePlayers; // guarded by lock; oldest first
     // Bumped by stopAll() (guarded by lock). A work item carries the value of its play() call and
     // does not start once it has changed, so a clip queued before stopAll() cannot sound after it.
     std::uint64_t generation = 0;
+    std::shared_ptr<const OutcomeHandler> outcome; // guarded by lock
     std::atomic<bool> volumeScaling{false};
     std::atomic<double> speedRatio{1.0};
 
-    void stopAll()
+    void report(const std::optional<std::string>& failure)
     {
-        std::vector<std::shared_ptr<audio::AudioPlayer>> players;
+        std::shared_ptr<const OutcomeHandler> handler;
         {
             std::lock_guard guard(lock);
-            players = activePlayers;
+            handler = outcome;
+        }
+        if (handler && *handler) {
+            (*handler)(failure);
+        } else if (failure) {
+            // One write, so lines of clips failing at the same time do not interleave.
+            const std::string line = "Audio playback error: " + *failure + "\n";
+            std::fputs(line.c_str(), stderr);
+        }
+    }
+
+    /// Caller holds the lock. Moves into `released` the players that have ended, then as many of
+    /// the oldest as make room for one more (one not started yet is stopped by its own work item).
+    void makeRoom(PlayerList& released)
+    {
+        std::erase_if(activePlayers, [&](const Entry& entry) {
+            if (!entry.started || entry.player->isPlaying()) {
+                return false;
+            }
+            released.push_back(entry.player);
+            return true;
+        });
+        while (activePlayers.size() >= maxClips) {
+            released.push_back(std::move(activePlayers.front().player));
+            activePlayers.pop_front();
+        }
+    }
+
+    /// Caller holds the lock.
+    std::deque<Entry>::iterator find(const std::shared_ptr<audio::AudioPlayer>& player)
+    {
+        return std::find_if(activePlayers.begin(), activePlayers.end(),
+                            [&](const Entry& entry) { return entry.player == player; });
+    }
+
+    void stopAll()
+    {
+        PlayerList players;
+        {
+            std::lock_guard guard(lock);
+            for (const Entry& entry : activePlayers) {
+                players.push_back(entry.player);
+            }
             ++generation;
         }
         for (const auto& player : players) {
@@ -55,9 +94,8 @@ AudioPlayerService::AudioPlayerService()
 
 AudioPlayerService::~AudioPlayerService()
 {
-    // The queue's destructor waits for every work item. Left playing, a clip would hold the owner's
-    // thread until its end, and nothing could stop it any more; so stop the clips, and let go of the
-    // state so that items still waiting find the service gone.
+    // Let go of the state so that items still waiting find the service gone, and silence what plays:
+    // nothing could stop it any more.
     state->stopAll();
     state.reset();
 }
@@ -76,13 +114,11 @@ void AudioPlayerService::play(const std::filesystem::path& fileURL, double ampli
         }
         auto created = audio::AudioPlayer::create(fileURL);
         if (!created.player) {
-            printError(created.error);
+            self->report(created.error);
             return;
         }
         const std::shared_ptr<audio::AudioPlayer> player = std::move(created.player);
-        if (!player->prepareToPlay()) {
-            printError(player->failure()); // and go on: play() decides whether it sounds
-        }
+        player->prepareToPlay(); // play() below says whether it sounds
         if (self->volumeScaling.load()) {
             player->setVolume(static_cast<float>(amplitudeToVolume(amplitude)));
         }
@@ -90,33 +126,45 @@ void AudioPlayerService::play(const std::filesystem::path& fileURL, double ampli
             player->setRate(static_cast<float>(speed));
             player->setEnableRate(true);
         }
+        PlayerList released; // stopped and let go outside the lock
         {
             std::lock_guard guard(self->lock);
             if (self->generation != generation) {
                 return;
             }
-            self->activePlayers.push_back(player);
+            self->makeRoom(released);
+            self->activePlayers.push_back({player});
         }
-        if (!player->play()) {
-            printError(player->failure()); // it reports not playing, so it leaves the list below
+        for (const auto& old : released) {
+            old->stop();
         }
+        released.clear();
+        const bool started = player->play();
         {
-            // stopAll() may have taken its copy and stopped the player between registration and
-            // play(), which would have started it again.
+            // stopAll() or a later clip's need for room may have stopped the player between
+            // registration and play(), which would have started it again.
             std::lock_guard guard(self->lock);
-            if (self->generation != generation) {
+            const auto entry = self->find(player);
+            if (self->generation != generation || entry == self->activePlayers.end()) {
                 player->stop();
+            } else if (started) {
+                entry->started = true;
+            } else {
+                self->activePlayers.erase(entry);
             }
         }
-        while (player->isPlaying()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        std::lock_guard guard(self->lock);
-        std::erase_if(self->activePlayers, [&](const auto& entry) { return entry.get() == player.get(); });
+        self->report(started ? std::nullopt : std::optional<std::string>(player->failure()));
     });
 }
 
 void AudioPlayerService::stopAll() { state->stopAll(); }
+
+void AudioPlayerService::setOutcomeHandler(OutcomeHandler handler)
+{
+    auto shared = std::make_shared<const OutcomeHandler>(std::move(handler));
+    std::lock_guard guard(state->lock);
+    state->outcome = std::move(shared);
+}
 
 double AudioPlayerService::amplitudeToVolume(double amplitude)
 {
@@ -140,5 +188,9 @@ double AudioPlayerService::speedRatio() const { return state->speedRatio.load();
 std::size_t AudioPlayerService::activePlayerCount() const
 {
     std::lock_guard guard(state->lock);
-    return state->activePlayers.size();
+    std::size_t playing = 0;
+    for (const auto& entry : state->activePlayers) {
+        playing += entry.player->isPlaying() ? 1 : 0;
+    }
+    return playing;
 }

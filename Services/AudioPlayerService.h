@@ -8,27 +8,32 @@
 #include <memory>
 
 /// Plays sound clips, each from start to end and independently of the others, so several may
-/// sound at once. The volume can follow the amplitude of what caused the clip, and the playback
-/// rate can be changed; stopAll() silences everything.
+/// sound at once (at most maxClips: the oldest still sounding is stopped for a new one). The
+/// volume can follow the amplitude of what caused the clip, and the playback rate can be changed;
+/// stopAll() silences everything.
 ///
-/// Called on the main thread. Each clip is one work item on the concurrent queue "audio.player",
-/// which keeps one of its threads for the length of the clip; the list of playing players is
-/// guarded by a lock that is never held while loading, playing, stopping or sleeping.
+/// Called on the main thread. Each clip is loaded and started by one short work item on the
+/// concurrent queue "audio.player"; no thread waits for a clip to end. The list of playing
+/// players is guarded by a lock that is never held while loading, playing or stopping.
 class AudioPlayerService final : public ClipPlayer {
 public:
+    /// Clips sounding at once; OpenAL Soft runs out of sources not far above 256.
+    static constexpr std::size_t maxClips = 16;
+
     AudioPlayerService();
-    /// Stops the clips still playing and waits (about one poll interval) for their work items;
-    /// items that have not started yet do nothing.
+    /// Stops the clips still playing and waits for the work items still running; items that have
+    /// not started yet do nothing.
     ~AudioPlayerService() override;
     AudioPlayerService(const AudioPlayerService&) = delete;
     AudioPlayerService& operator=(const AudioPlayerService&) = delete;
 
     /// Queues the clip at `fileURL` and returns at once. A clip that cannot be loaded, readied or
-    /// started prints "Audio playback error: " and the reason to standard output; the caller is
-    /// not told.
+    /// started is reported to the outcome handler (without one, "Audio playback error: " and the
+    /// reason go to standard error); so is every clip that starts.
     void play(const std::filesystem::path& fileURL, double amplitude) override;
     /// Stops every clip playing and every clip queued before this call that has not started yet.
     void stopAll() override;
+    void setOutcomeHandler(OutcomeHandler handler) override;
 
     /// The volume (0.125 to 1) for an amplitude in g: logarithmic from 0.05 g to 0.8 g.
     static double amplitudeToVolume(double amplitude);
@@ -41,7 +46,7 @@ public:
     void setSpeedRatio(double ratio) override;
     double speedRatio() const;
 
-    /// The number of players started and not yet finished or stopped.
+    /// The number of clips started and not yet finished or stopped.
     std::size_t activePlayerCount() const;
 
 private:

@@ -1,4 +1,5 @@
 #include "ViewModels/ThwackoViewModel.h"
+#include "ViewModels/PublishedWrites.h"
 
 #include "Services/Analytics.h"
 #include "platform/foundation/MainQueue.h"
@@ -6,20 +7,17 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
-#include <random>
 #include <stdexcept>
 
 Q_LOGGING_CATEGORY(lcSlaps, "thwacko.slaps", QtInfoMsg)
-// What the status card shows, and the system events as they are logged, for a user in a terminal.
+// What the status card shows, for a user in a terminal.
 Q_LOGGING_CATEGORY(lcStatus, "thwacko.status", QtInfoMsg)
-Q_LOGGING_CATEGORY(lcEvents, "thwacko.events", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcAudio, "thwacko.audio", QtInfoMsg)
 
 namespace {
 
-constexpr double kPowerSoundSpacing = 1.25;
-constexpr double kPowerSoundAmplitude = 0.28;
-constexpr double kLidCreakSpacing = 0.35;
-constexpr double kLidCreakAmplitude = 0.32;
+const std::string kAudioErrorPrefix = "Audio playback error: ";
+const std::string kSelectFolderFirst = "Select a custom audio directory first";
 
 /// The dependency `name`, which the view model cannot do without.
 template <typename T> T required(T given, const char* name)
@@ -74,6 +72,16 @@ ThwackoViewModel::ThwackoViewModel(Dependencies deps, QObject* parent)
     }
 
     QPointer<ThwackoViewModel> weakSelf(this);
+    audioPlayer->setOutcomeHandler([weakSelf](const std::optional<std::string>& failure) {
+        foundation::mainQueue().async([weakSelf, failure] {
+            if (weakSelf) {
+                weakSelf->handleClipOutcome(failure);
+            }
+        });
+    });
+    if (auto missing = missingResources()) {
+        setErrorMessage(std::move(missing));
+    }
     terminationObserver = notificationCenter.addObserver(foundation::kApplicationWillTerminate,
                                                          [weakSelf](const foundation::Notification&) {
         if (weakSelf) {
@@ -93,6 +101,7 @@ ThwackoViewModel::~ThwackoViewModel()
     powerSourceMonitor->onEvents = nullptr;
     lidClamshellMonitor->onTransition = nullptr;
     accelerometer_->disableCallbacks();
+    audioPlayer->setOutcomeHandler(nullptr);
 }
 
 void ThwackoViewModel::postToMain(std::function<void(ThwackoViewModel&)> job)
@@ -103,22 +112,6 @@ void ThwackoViewModel::postToMain(std::function<void(ThwackoViewModel&)> job)
             job(*weakSelf);
         }
     });
-}
-
-// Published writes: signal first, then store; observers run after the store.
-
-template <typename T, typename V> void ThwackoViewModel::publish(T& field, V&& value)
-{
-    emit objectWillChange();
-    field = std::forward<V>(value);
-    scheduleChanged();
-}
-
-template <typename T, typename F> void ThwackoViewModel::change(T& field, F&& mutation)
-{
-    emit objectWillChange();
-    mutation(field);
-    scheduleChanged();
 }
 
 void ThwackoViewModel::scheduleChanged()
@@ -136,14 +129,6 @@ void ThwackoViewModel::scheduleChanged()
         emit changed();
         },
         Qt::QueuedConnection);
-}
-
-template <typename Event> void ThwackoViewModel::insertAtHead(std::vector<Event>& log, Event event)
-{
-    change(log, [&](auto& events) { events.insert(events.begin(), std::move(event)); });
-    if (log.size() > logLimit) {
-        change(log, [](auto& events) { events.erase(events.begin() + logLimit, events.end()); });
-    }
 }
 
 void ThwackoViewModel::setIsRunning(bool value) { publish(state.isRunning, value); }
@@ -179,6 +164,10 @@ void ThwackoViewModel::setLidCreakSounds(bool value) { publish(state.lidCreakSou
 void ThwackoViewModel::setCustomDirectory(std::optional<std::filesystem::path> value)
 {
     publish(state.customDirectory, std::move(value));
+    // The message asked for a folder; with one chosen it no longer holds.
+    if (state.customDirectory && state.errorMessage == kSelectFolderFirst) {
+        setErrorMessage(std::nullopt);
+    }
 }
 
 void ThwackoViewModel::setHasCompletedOnboarding(bool value)
@@ -230,18 +219,36 @@ std::optional<std::chrono::milliseconds> ThwackoViewModel::processingTimerInterv
 
 // Listening.
 
-std::optional<SoundPack> ThwackoViewModel::loadPackForCurrentMode() const
+std::optional<SoundPack> ThwackoViewModel::loadPackForCurrentMode(std::optional<std::string>* problem) const
 {
     SoundPack pack(state.selectedMode);
+    std::optional<std::string> failure;
     if (state.selectedMode == SoundPackType::custom) {
         if (!state.customDirectory) {
             return std::nullopt;
         }
-        pack.loadCustomFiles(*state.customDirectory);
-    } else {
+        if (auto reason = pack.loadCustomFiles(*state.customDirectory)) {
+            failure = "Cannot read " + state.customDirectory->string() + ": " + *reason;
+        }
+    } else if (!(failure = missingResources())) {
         pack.loadBundledFiles(bundle);
     }
+    if (problem) {
+        *problem = std::move(failure);
+    }
     return pack;
+}
+
+std::optional<std::string> ThwackoViewModel::missingResources() const
+{
+    // Where the bundle looked for them when it found none.
+    const std::filesystem::path folder =
+        bundle.resourcePath().value_or(std::filesystem::path(bundle.bundlePath()) / "resources");
+    std::error_code error;
+    if (std::filesystem::is_directory(folder, error)) {
+        return std::nullopt;
+    }
+    return "Cannot find the application's resources in " + folder.string();
 }
 
 std::optional<SoundPack> ThwackoViewModel::makeLoadedPackForCurrentMode() const
@@ -285,9 +292,14 @@ void ThwackoViewModel::start()
     }
     setErrorMessage(std::nullopt);
 
-    const auto pack = loadPackForCurrentMode();
+    std::optional<std::string> problem;
+    const auto pack = loadPackForCurrentMode(&problem);
     if (!pack) {
-        setErrorMessage("Select a custom audio directory first");
+        setErrorMessage(kSelectFolderFirst);
+        return;
+    }
+    if (problem) {
+        setErrorMessage(std::move(problem));
         return;
     }
     if (pack->files().empty()) {
@@ -454,118 +466,19 @@ void ThwackoViewModel::playClip(const std::filesystem::path& url, double amplitu
     audioPlayer->play(url, amplitude);
 }
 
-// System events.
-
-void ThwackoViewModel::appendUSBVolumeEvent(const VolumeMountEvent& event)
+void ThwackoViewModel::handleClipOutcome(const std::optional<std::string>& failure)
 {
-    if (!state.usbVolumeMonitoring) {
-        return;
-    }
-    insertAtHead(state.usbVolumeEvents, event);
-    qCInfo(lcEvents, "volume %s: %s at %s (%s, %s)", event.mounted() ? "mounted" : "unmounted",
-           event.volumeName().c_str(), event.path().c_str(), event.isRemovable() ? "removable" : "not removable",
-           event.isEjectable() ? "ejectable" : "not ejectable");
-    Analytics::track(
-        "usb_volume_event",
-        {{"mounted", event.mounted()}, {"removable", event.isRemovable()}, {"ejectable", event.isEjectable()}});
-}
-
-void ThwackoViewModel::appendPowerSourceEvents(const std::vector<PowerSourceEvent>& events)
-{
-    if (!state.powerMonitoring) {
-        return;
-    }
-    bool shouldPlay = false;
-    for (const auto& event : events) {
-        change(state.powerSourceEvents, [&](auto& log) { log.insert(log.begin(), event); });
-        if (event.detail()) {
-            qCInfo(lcEvents, "power: %s (%s)", event.title().c_str(), event.detail()->c_str());
-        } else {
-            qCInfo(lcEvents, "power: %s", event.title().c_str());
+    const bool showsSoundError = state.errorMessage && state.errorMessage->starts_with(kAudioErrorPrefix);
+    if (!failure) {
+        if (showsSoundError) {
+            setErrorMessage(std::nullopt);
         }
-        if (!shouldPlay) {
-            shouldPlay = shouldPlaySoundForPowerEvent(event.title());
-        }
-    }
-    if (state.powerSourceEvents.size() > logLimit) {
-        change(state.powerSourceEvents, [](auto& log) { log.erase(log.begin() + logLimit, log.end()); });
-    }
-    if (shouldPlay) {
-        playPowerEventSoundIfEnabled();
-    }
-    for (const auto& event : events) {
-        Analytics::track("power_source_event", {{"title", event.title()}, {"has_detail", event.detail().has_value()}});
-    }
-}
-
-bool ThwackoViewModel::shouldPlaySoundForPowerEvent(const std::string& title)
-{
-    return title.starts_with("Adapter connected") || title == "Charging" || title == "On battery power";
-}
-
-void ThwackoViewModel::playPowerEventSoundIfEnabled()
-{
-    if (!state.powerEventSounds) {
         return;
     }
-    const foundation::MonotonicTime now = clock.monotonicNow();
-    if (lastPowerSoundAt && foundation::secondsBetween(*lastPowerSoundAt, now) < kPowerSoundSpacing) {
-        return;
+    std::string message = kAudioErrorPrefix + *failure;
+    qCWarning(lcAudio, "%s", message.c_str());
+    // Any other message (the sensor's above all) says more about why nothing happens; it stays.
+    if (!state.errorMessage || showsSoundError) {
+        setErrorMessage(std::move(message));
     }
-    lastPowerSoundAt = now;
-    const auto pack = makeLoadedPackForCurrentMode(); // never an empty one
-    if (!pack) {
-        return;
-    }
-    static thread_local std::mt19937 random{std::random_device{}()};
-    std::uniform_int_distribution<std::size_t> pick(0, pack->files().size() - 1);
-    playClip(pack->files()[pick(random)], kPowerSoundAmplitude);
-}
-
-void ThwackoViewModel::handleLidTransition(LidClamshellMonitor::LidTransition transition)
-{
-    if (!state.lidCreakMonitoring) {
-        return;
-    }
-    const bool opened = transition == LidClamshellMonitor::LidTransition::opened;
-    insertAtHead(state.lidCreakEvents, LidCreakEvent(clock.now(), opened));
-    qCInfo(lcEvents, "lid %s", opened ? "opened" : "closed");
-    if (state.lidCreakSounds) {
-        playLidCreakSound(opened);
-    }
-    Analytics::track("lid_creak_event", {{"opened", opened}});
-}
-
-void ThwackoViewModel::playLidCreakSound(bool opened)
-{
-    const foundation::MonotonicTime now = clock.monotonicNow();
-    if (lastLidCreakSoundAt && foundation::secondsBetween(*lastLidCreakSoundAt, now) < kLidCreakSpacing) {
-        return;
-    }
-    lastLidCreakSoundAt = now;
-    const auto url = LidCreakBundledSounds::url(opened, bundle);
-    if (!url) {
-        return;
-    }
-    playClip(*url, kLidCreakAmplitude);
-}
-
-void ThwackoViewModel::clearLog()
-{
-    change(state.slapEvents, [](auto& log) { log.clear(); });
-}
-
-void ThwackoViewModel::clearUSBVolumeLog()
-{
-    change(state.usbVolumeEvents, [](auto& log) { log.clear(); });
-}
-
-void ThwackoViewModel::clearPowerSourceLog()
-{
-    change(state.powerSourceEvents, [](auto& log) { log.clear(); });
-}
-
-void ThwackoViewModel::clearLidCreakLog()
-{
-    change(state.lidCreakEvents, [](auto& log) { log.clear(); });
 }

@@ -205,8 +205,13 @@ private:
     void scheduleChanged();
 
     /// A pack of the selected mode with its clips loaded (maybe none); nullopt in the custom mode
-    /// without a folder.
-    std::optional<SoundPack> loadPackForCurrentMode() const;
+    /// without a folder. `problem`, when given, receives the message for a folder that cannot be
+    /// read or missing resources.
+    std::optional<SoundPack> loadPackForCurrentMode(std::optional<std::string>* problem = nullptr) const;
+    /// The message for an application whose resource folder is missing.
+    std::optional<std::string> missingResources() const;
+    /// Shows a clip's failure in errorMessage, or takes its message back once a clip plays.
+    void handleClipOutcome(const std::optional<std::string>& failure);
     void handleSample(double x, double y, double z);
     void installSensorHandlers();
     void appendUSBVolumeEvent(const VolumeMountEvent& event);

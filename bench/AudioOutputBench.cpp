@@ -5,6 +5,9 @@
 // Usage: AudioOutputBench memory [--plays N] [--minutes M]
 //            five (N) overlapping plays of a 10-minute (M) MP3 through the audio service, made
 //            with sox and lame in a temporary folder; resident memory before, during and after
+//        AudioOutputBench slaps [--plays N] [--minutes M] [--every MS]
+//            300 (N) plays of a 10-minute (M) MP3, one every 350 (MS) ms as fast slapping starts
+//            them: threads, resident memory, CPU per second and clips sounding as the plays go on
 //        AudioOutputBench idle [--seconds S]
 //            CPU time and wake-ups per second of the process while the service's device is open
 //            and nothing plays (after one short clip has played to its end)
@@ -23,6 +26,7 @@
 #include <AL/alc.h>
 #include <AL/alext.h>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -31,6 +35,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -202,6 +207,59 @@ int memory(int plays, int minutes)
     std::printf("%-34s %9.1f %9.1f\n", "high-water mark (VmHWM)", mib(hwm), mib(hwm - baseHwm));
     std::printf("%-34s %9.1f %9.1f\n", "after stopAll()", mib(after), mib(after - base));
     return 0;
+}
+
+int threadCount()
+{
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
+int slaps(int plays, int minutes, int everyMs)
+{
+    Clips clips;
+    std::printf("making a %d-minute stereo MP3 with sox and lame...\n", minutes);
+    std::fflush(stdout);
+    if (!clips.make(minutes)) {
+        std::fprintf(stderr, "AudioOutputBench: sox and lame are needed to make the clips\n");
+        return 1;
+    }
+    AudioPlayerService service;
+    std::atomic<int> started{0};
+    std::atomic<int> failed{0};
+    service.setOutcomeHandler([&](const std::optional<std::string>& failure) { ++(failure ? failed : started); });
+    service.play(clips.shortClip, 0.5);
+    waitFor([&] { return started + failed == 1; }, 10s);
+    waitFor([&] { return service.activePlayerCount() == 0; }, 10s);
+
+    std::printf("%d plays of the %d-minute clip, one every %d ms\n", plays, minutes, everyMs);
+    std::printf("%8s %8s %9s %10s %9s %8s\n", "plays", "threads", "RSS MiB", "CPU ms/s", "sounding", "failed");
+    const auto row = [&](int done, const Usage& from) {
+        const Usage now = usage();
+        const double seconds = std::chrono::duration<double>(now.wall - from.wall).count();
+        std::printf("%8d %8d %9.1f %10.1f %9zu %8d\n", done, threadCount(), mib(statusKb("VmRSS")),
+                    (now.cpuSeconds - from.cpuSeconds) * 1000.0 / seconds, service.activePlayerCount(), failed.load());
+        std::fflush(stdout);
+    };
+    Usage since = usage();
+    std::this_thread::sleep_for(1s);
+    row(0, since); // the device open, nothing playing
+    since = usage();
+    for (int i = 1; i <= plays; ++i) {
+        service.play(clips.longClip, 0.5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
+        if (i == 16 || i % 50 == 0 || i == plays) {
+            row(i, since);
+            since = usage();
+        }
+    }
+    std::this_thread::sleep_for(2s);
+    row(plays, since);
+    service.stopAll();
+    return failed == 0 ? 0 : 1;
 }
 
 int idle(int seconds)
@@ -387,7 +445,8 @@ int sweep(const char* self, int starts)
 int usageError()
 {
     std::fprintf(stderr, "usage: AudioOutputBench memory [--plays N] [--minutes M] | idle [--seconds S] | "
-                         "paced [--seconds S] [--every MS] | sweep [--starts N]\n");
+                         "paced [--seconds S] [--every MS] | slaps [--plays N] [--minutes M] [--every MS] | "
+                         "sweep [--starts N]\n");
     return 2;
 }
 
@@ -400,7 +459,7 @@ int main(int argc, char** argv)
         return usageError();
     }
     const std::string command = argv[1];
-    int plays = 5, minutes = 10, seconds = 10, starts = 100, refresh = 0, every = 2000;
+    int plays = -1, minutes = 10, seconds = 10, starts = 100, refresh = 0, every = -1; // -1: the command's default
     std::string label;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
@@ -424,14 +483,17 @@ int main(int argc, char** argv)
         }
     }
     // The service's runs get the application's update size; the sweep's rows set their own.
-    if (command == "memory" || command == "paced" || command == "idle") {
+    if (command == "memory" || command == "paced" || command == "idle" || command == "slaps") {
         audio::prepareOutput();
     }
     if (command == "memory") {
-        return memory(std::max(1, plays), std::max(1, minutes));
+        return memory(plays < 0 ? 5 : std::max(1, plays), std::max(1, minutes));
+    }
+    if (command == "slaps") {
+        return slaps(plays < 0 ? 300 : std::max(1, plays), std::max(1, minutes), every < 0 ? 350 : std::max(10, every));
     }
     if (command == "paced") {
-        return paced(std::max(1, seconds), std::max(10, every));
+        return paced(std::max(1, seconds), every < 0 ? 2000 : std::max(10, every));
     }
     if (command == "idle") {
         return idle(std::max(1, seconds));

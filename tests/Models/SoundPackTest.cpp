@@ -1,11 +1,14 @@
 #include "Models/SoundPack.h"
 
+#include "support/NoFileOverride.h"
 #include "support/TempDir.h"
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -74,7 +77,8 @@ TEST_P(SoundPackClipRule, KeepsMp3EntriesInCodePointOrder)
                              "e\xCC\x81z.mp3"}) {
         dir.write(folder / name, "x");
     }
-    dir.write(folder / "more.mp3" / "inner.mp3", "x"); // a folder passes; its contents are never seen
+    dir.write(folder / "more.mp3" / "inner.mp3", "x"); // a folder is not a clip, nor is what it holds
+    fs::create_directory_symlink(folder / "sub", folder / "linked.mp3");
     dir.write(folder / "sub" / "deep.mp3", "x");
 
     SoundPack pack(GetParam() == Loader::bundled ? SoundPackType::pain : SoundPackType::custom);
@@ -87,11 +91,11 @@ TEST_P(SoundPackClipRule, KeepsMp3EntriesInCodePointOrder)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
     // Byte order after canonical composition: the decomposed "e + U+0301" sorts as U+00E9, after "f".
-    EXPECT_EQ(names(pack.files()), (std::vector<std::string>{"10.mp3", "9.mp3", "Clip.MP3", "Z.mp3", "a.mp3",
-                                                             "clip.Mp3", "f.mp3", "more.mp3",
-                                                             "\xC3\xA9"
-                                                             "a.mp3",
-                                                             "e\xCC\x81z.mp3"}));
+    EXPECT_EQ(names(pack.files()),
+              (std::vector<std::string>{"10.mp3", "9.mp3", "Clip.MP3", "Z.mp3", "a.mp3", "clip.Mp3", "f.mp3",
+                                        "\xC3\xA9"
+                                        "a.mp3",
+                                        "e\xCC\x81z.mp3"}));
     for (const fs::path& file : pack.files()) {
         EXPECT_EQ(file.parent_path(), folder);
     }
@@ -167,21 +171,37 @@ TEST(SoundPack, CustomFolderWithoutClipsIsEmptyAndSilent)
     EXPECT_TRUE(pack.files().empty());
 }
 
-TEST(SoundPack, DeletedCustomFolderWritesOneLineAndKeepsTheFiles)
+TEST(SoundPack, ACustomFolderThatCannotBeReadWritesOneLineKeepsTheFilesAndTellsWhy)
 {
-    TempDir dir;
-    const fs::path folder = dir.write("clips/a.mp3", "x").parent_path();
-    fs::remove_all(folder);
-    SoundPack pack(SoundPackType::custom, {"/old/a.mp3"});
-    testing::internal::CaptureStdout();
-    pack.loadCustomFiles(folder);
-    const std::string out = testing::internal::GetCapturedStdout();
-    const std::string prefix = "Failed to load custom audio files: ";
-    EXPECT_EQ(out.rfind(prefix, 0), 0u) << out;
-    EXPECT_GT(out.size(), prefix.size() + 1);
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
-    EXPECT_EQ(out.back(), '\n');
-    EXPECT_EQ(pack.files(), (std::vector<fs::path>{"/old/a.mp3"}));
+    struct Case {
+        const char* name;
+        void (*spoil)(const fs::path& folder);
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"deleted", [](const fs::path& folder) { fs::remove_all(folder); }, "No such file or directory"},
+        {"not readable", [](const fs::path& folder) { fs::permissions(folder, fs::perms::owner_write); },
+         "Permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const fs::path folder = dir.write("clips/a.mp3", "x").parent_path();
+        c.spoil(folder);
+        SoundPack pack(SoundPackType::custom, {"/old/a.mp3"});
+        testing::internal::CaptureStdout();
+        std::optional<std::string> reason;
+        {
+            const testsupport::NoFileOverride asUser; // root would read the folder anyway
+            reason = pack.loadCustomFiles(folder);
+        }
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(reason, std::optional<std::string>(c.reason));
+        EXPECT_EQ(out, "Failed to load custom audio files: " + std::string(c.reason) + ": " + folder.string() + "\n");
+        EXPECT_EQ(pack.files(), (std::vector<fs::path>{"/old/a.mp3"}));
+        std::error_code ignored; // a deleted folder has none to give back
+        fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ignored);
+    }
 }
 
 struct LidCase {

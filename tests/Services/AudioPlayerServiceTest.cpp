@@ -3,7 +3,13 @@
 
 #include "WaveCapture.h"
 #include "support/EventLoop.h"
+#include "support/NoFileOverride.h"
 #include "support/TempDir.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <optional>
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -177,35 +183,90 @@ TEST_F(AudioPlayerServiceTest, StopAllAlsoCancelsAClipQueuedJustBeforeIt)
     EXPECT_TRUE(testsupport::pumpUntil([&] { return service->activePlayerCount() == 0; }));
 }
 
-TEST_F(AudioPlayerServiceTest, AClipThatCannotBeLoadedPrintsOneLineAndRegistersNothing)
+TEST_F(AudioPlayerServiceTest, AClipThatCannotBePlayedIsReportedWithItsReasonAndRegistersNothing)
 {
     testsupport::TempDir dir;
+    std::string clip;
+    {
+        std::ifstream in(tone440, std::ios::binary);
+        clip.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const auto unreadable = dir.write("locked.mp3", clip);
+    std::filesystem::permissions(unreadable, std::filesystem::perms::none);
+    std::filesystem::create_directory(dir.path() / "folder.mp3");
+    const auto path = [&](const char* name) { return (dir.path() / name).string(); };
     struct Case {
         const char* name;
         std::filesystem::path file;
-        std::string line;
+        std::string reason;
     };
     const Case cases[] = {
-        {"missing file", dir.path() / "gone.mp3",
-         "Audio playback error: cannot open " + (dir.path() / "gone.mp3").string() + ": No such file or directory\n"},
-        {"not audio", dir.write("notes.mp3", "not sound at all"),
-         "Audio playback error: cannot decode " + (dir.path() / "notes.mp3").string() + ": no audio data\n"},
+        {"missing file", dir.path() / "gone.mp3", "cannot open " + path("gone.mp3") + ": No such file or directory"},
+        {"empty file", dir.write("empty.mp3", ""), "cannot decode " + path("empty.mp3") + ": no audio data"},
+        {"cut off before its sound", dir.write("cut.mp3", clip.substr(0, 300)),
+         "cannot decode " + path("cut.mp3") + ": no audio data"},
+        {"not MP3", dir.write("notes.mp3", "not sound at all"),
+         "cannot decode " + path("notes.mp3") + ": no audio data"},
+        {"a folder", dir.path() / "folder.mp3", "cannot open " + path("folder.mp3") + ": Is a directory"},
+        {"unreadable", unreadable, "cannot open " + path("locked.mp3") + ": Permission denied"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::string printed;
-        std::size_t registered = 0;
-        {
-            audiotest::StdoutCapture out;
-            service->play(c.file, 0.5);
-            testsupport::pumpUntil([&] { return out.text().find('\n') != std::string::npos; });
-            registered = service->activePlayerCount();
-            playWhole(tone440, 0.5); // later clips are unaffected
-            printed = out.text();
-        }
-        EXPECT_EQ(printed, c.line);
-        EXPECT_EQ(registered, 0u);
+        // Root reads any file; the service's threads start from this one and inherit its rights.
+        const testsupport::NoFileOverride asUser;
+        AudioPlayerService player;
+        audiotest::OutcomeRecorder outcomes;
+        player.setOutcomeHandler(outcomes.handler());
+        audiotest::OutputCapture out;
+        player.play(c.file, 0.5);
+        ASSERT_TRUE(testsupport::pumpUntil([&] { return outcomes.count() == 1; }));
+        EXPECT_EQ(outcomes.outcomes().front(), std::optional<std::string>(c.reason));
+        EXPECT_EQ(player.activePlayerCount(), 0u);
+        player.play(tone440, 0.5); // later clips are unaffected
+        ASSERT_TRUE(testsupport::pumpUntil([&] { return outcomes.count() == 2; }));
+        EXPECT_EQ(outcomes.outcomes().back(), std::nullopt);
+        EXPECT_EQ(out.text(), ""); // nothing on standard output
     }
+}
+
+TEST_F(AudioPlayerServiceTest, WithoutAHandlerAFailureGoesToStandardErrorAlone)
+{
+    std::string printed;
+    std::string errors;
+    {
+        audiotest::OutputCapture out;
+        audiotest::OutputCapture err(2);
+        service->play("/nonexistent/gone.mp3", 0.5);
+        testsupport::pumpUntil([&] { return err.text().find('\n') != std::string::npos; });
+        playWhole(tone440, 0.5);
+        printed = out.text();
+        errors = err.text();
+    }
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(errors, "Audio playback error: cannot open /nonexistent/gone.mp3: No such file or directory\n");
+}
+
+TEST_F(AudioPlayerServiceTest, AtMostSixteenClipsSoundAtOnceAndEveryOneStarts)
+{
+    audiotest::OutcomeRecorder outcomes;
+    service->setOutcomeHandler(outcomes.handler());
+    constexpr std::size_t plays = 40;
+    std::size_t most = 0;
+    for (std::size_t i = 0; i < plays; ++i) {
+        service->play(longTone, 0.5);
+        most = std::max(most, service->activePlayerCount());
+    }
+    ASSERT_TRUE(testsupport::pumpUntil([&] {
+        most = std::max(most, service->activePlayerCount());
+        return outcomes.count() == plays;
+    }));
+    most = std::max(most, service->activePlayerCount());
+    EXPECT_LE(most, AudioPlayerService::maxClips);
+    for (const auto& outcome : outcomes.outcomes()) {
+        EXPECT_EQ(outcome, std::nullopt);
+    }
+    service->stopAll();
+    EXPECT_EQ(service->activePlayerCount(), 0u);
 }
 
 TEST_F(AudioPlayerServiceTest, DestroyingTheServiceSilencesItsClipsAndSkipsQueuedOnes)

@@ -102,6 +102,27 @@ TEST(Launcher, SigintQuitsCleanlyToo)
     EXPECT_EQ(app.exitCode(), 0);
 }
 
+TEST(Launcher, MissingResourcesAreNamedAndTheApplicationRunsOn)
+{
+    TempDir home;
+    const std::string resources = (home.path() / "gone").string();
+    QProcessEnvironment env = appEnvironment(home);
+    env.insert("THWACKO_RESOURCES", QString::fromStdString(resources));
+    QProcess app;
+    app.setProcessEnvironment(env);
+    app.start(THWACKO_LAUNCHER, {"--sensor", "none", "--start-listening"});
+    QByteArray errors;
+    const std::string message = "Cannot find the application's resources in " + resources;
+    ASSERT_TRUE(waitForError(app, errors, "thwacko.app: launched")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("thwacko.status: error: " + message)) << errors.toStdString();
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return app.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+    errors += app.readAllStandardError();
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << errors.toStdString();
+    EXPECT_EQ(app.exitCode(), 0) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("; error: " + message)) << errors.toStdString(); // still shown at the end
+}
+
 struct NoDisplayCase {
     const char* name;
     const char* platform; // QT_QPA_PLATFORM, or nullptr for none

@@ -2,8 +2,11 @@
 //   XWindowTool hash <window>     prints a hash of the window's pixels (changes when it redraws)
 //   XWindowTool close <window>    asks the window to close, as a window manager's close button does
 //   XWindowTool tray              exits 0 when a system tray manager owns the screen's tray selection
+//   XWindowTool startup <seconds> prints each startup-notification message sent to the root window
+//                                 in that time, one a line (once it has printed "listening")
 #include <xcb/xcb.h>
 
+#include <poll.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -69,10 +72,60 @@ static int trayPresent(xcb_connection_t* c, int screen)
     return present ? 0 : 1;
 }
 
+// The messages come in pieces of 20 bytes: the first of type _NET_STARTUP_INFO_BEGIN, the rest
+// _NET_STARTUP_INFO, ended by a NUL.
+static int startupMessages(xcb_connection_t* c, int screenNumber, int seconds)
+{
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < screenNumber; ++i) {
+        xcb_screen_next(&screens);
+    }
+    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(c, screens.data->root, XCB_CW_EVENT_MASK, &mask);
+    const xcb_atom_t begin = atom(c, "_NET_STARTUP_INFO_BEGIN");
+    const xcb_atom_t more = atom(c, "_NET_STARTUP_INFO");
+    xcb_flush(c);
+    printf("listening\n");
+    fflush(stdout);
+    char message[4096];
+    size_t length = 0;
+    struct pollfd fd = {xcb_get_file_descriptor(c), POLLIN, 0};
+    for (int waited = 0; waited < seconds * 10;) {
+        xcb_generic_event_t* event = xcb_poll_for_event(c);
+        if (!event) {
+            if (poll(&fd, 1, 100) == 0) {
+                ++waited;
+            }
+            continue;
+        }
+        if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+            const xcb_client_message_event_t* piece = (const xcb_client_message_event_t*)event;
+            if (piece->type == begin) {
+                length = 0;
+            }
+            if (piece->type == begin || piece->type == more) {
+                for (int i = 0; i < 20 && length + 1 < sizeof message; ++i) {
+                    const char byte = (char)piece->data.data8[i];
+                    if (byte == 0) {
+                        message[length] = 0;
+                        printf("%s\n", message);
+                        fflush(stdout);
+                        length = 0;
+                        break;
+                    }
+                    message[length++] = byte;
+                }
+            }
+        }
+        free(event);
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: %s hash|close <window> | tray\n", argv[0]);
+        fprintf(stderr, "usage: %s hash|close <window> | tray | startup <seconds>\n", argv[0]);
         return 2;
     }
     int screen = 0;
@@ -84,6 +137,8 @@ int main(int argc, char** argv)
     int result = 2;
     if (strcmp(argv[1], "tray") == 0) {
         result = trayPresent(c, screen);
+    } else if (strcmp(argv[1], "startup") == 0 && argc >= 3) {
+        result = startupMessages(c, screen, atoi(argv[2]));
     } else if (argc >= 3) {
         const xcb_window_t window = (xcb_window_t)strtoul(argv[2], NULL, 0);
         if (strcmp(argv[1], "hash") == 0) {

@@ -16,7 +16,8 @@ tool=$2
 mode=$3
 work=$4
 rm -rf "$work"
-mkdir -p "$work/config" "$work/cache"
+mkdir -p "$work/config" "$work/cache" "$work/runtime"
+chmod 0700 "$work/runtime" # its own, so no other copy of the application hands over to it
 
 log() { echo "tray-run: $*"; }
 fail()
@@ -125,7 +126,7 @@ app_exited() { ! kill -0 "$apppid" 2>/dev/null; }
 
 # In a sanitizer build: libxkbcommon-x11 (Qt's X11 keymap) reads strings past their end in a way the
 # strict string check trips on; it is not our code.
-XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache ALSOFT_CONF=$work/alsoft.conf ALSOFT_DRIVERS=wave \
+XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime ALSOFT_CONF=$work/alsoft.conf ALSOFT_DRIVERS=wave \
     ASAN_OPTIONS="${ASAN_OPTIONS:-}:strict_string_checks=0" QT_QPA_PLATFORM=xcb "$app" --sensor replay >"$work/app.log" 2>&1 &
 apppid=$!
 pids+=($apppid)

@@ -111,6 +111,30 @@ TEST_P(Screenshots, MainWindowSensorError)
     shoot("main-sensor-error");
 }
 
+TEST_P(Screenshots, MainWindowSoundErrorWhileListening)
+{
+    open(true);
+    startListening();
+    knock(1.5);
+    services->audio->report(
+        "cannot decode /home/someone/Music/Sound effects/a clip with a long name.mp3: no audio data");
+    settle();
+    EXPECT_EQ(vm->statusMessage(), "Listening for slaps...");
+    shoot("main-sound-error");
+}
+
+TEST_P(Screenshots, MainWindowCustomFolderThatCannotBeRead)
+{
+    open(true);
+    services->choice = {true, std::filesystem::path("/media/someone/USB stick/Sound effects/slaps")};
+    vm->setSelectedMode(SoundPackType::custom);
+    vm->selectCustomDirectory();
+    testing::internal::CaptureStdout(); // the pack's own line
+    vm->start();
+    testing::internal::GetCapturedStdout();
+    shoot("main-unreadable-folder");
+}
+
 TEST_P(Screenshots, MainWindowCustomModeWithALongFolder)
 {
     open(true);

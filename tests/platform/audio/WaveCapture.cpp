@@ -227,26 +227,29 @@ double toneAmplitude(const std::vector<float>& frames, std::size_t begin, std::s
     return 2.0 * std::sqrt(std::max(power, 0.0)) / double(end - begin);
 }
 
-StdoutCapture::StdoutCapture()
-    : path(dir.path() / "stdout.txt")
+OutputCapture::OutputCapture(int fd)
+    : path(dir.path() / "output.txt")
+    , target(fd)
 {
     std::cout.flush();
     std::fflush(stdout);
-    saved = ::dup(STDOUT_FILENO);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ::dup2(fd, STDOUT_FILENO);
-    ::close(fd);
+    std::fflush(stderr);
+    saved = ::dup(target);
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ::dup2(file, target);
+    ::close(file);
 }
 
-StdoutCapture::~StdoutCapture()
+OutputCapture::~OutputCapture()
 {
     std::cout.flush();
     std::fflush(stdout);
-    ::dup2(saved, STDOUT_FILENO);
+    std::fflush(stderr);
+    ::dup2(saved, target);
     ::close(saved);
 }
 
-std::string StdoutCapture::text() const
+std::string OutputCapture::text() const
 {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream contents;

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,13 +71,14 @@ double innerLevel(const std::vector<float>& frames, const Burst& burst, int rate
 /// Amplitude of the `hz` component in frames [begin, end).
 double toneAmplitude(const std::vector<float>& frames, std::size_t begin, std::size_t end, int rate, double hz);
 
-/// Points standard output at a file while it lives, so tests can read what was printed.
-class StdoutCapture {
+/// Points standard output (or another descriptor) at a file while it lives, so tests can read
+/// what was printed.
+class OutputCapture {
 public:
-    StdoutCapture();
-    ~StdoutCapture();
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
+    explicit OutputCapture(int fd = 1);
+    ~OutputCapture();
+    OutputCapture(const OutputCapture&) = delete;
+    OutputCapture& operator=(const OutputCapture&) = delete;
 
     /// Everything printed since construction.
     std::string text() const;
@@ -82,7 +86,30 @@ public:
 private:
     testsupport::TempDir dir;
     std::filesystem::path path;
+    int target = 1;
     int saved = -1;
+};
+
+/// Records what an outcome handler of the audio service is told, on whichever thread.
+class OutcomeRecorder {
+public:
+    std::function<void(const std::optional<std::string>&)> handler()
+    {
+        return [this](const std::optional<std::string>& failure) {
+            std::lock_guard guard(mutex);
+            seen.push_back(failure);
+        };
+    }
+    std::vector<std::optional<std::string>> outcomes() const
+    {
+        std::lock_guard guard(mutex);
+        return seen;
+    }
+    std::size_t count() const { return outcomes().size(); }
+
+private:
+    mutable std::mutex mutex;
+    std::vector<std::optional<std::string>> seen;
 };
 
 } // namespace audiotest

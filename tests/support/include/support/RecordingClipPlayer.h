@@ -3,11 +3,15 @@
 #include "Services/ClipPlayer.h"
 
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
 
-/// A clip player that plays nothing and remembers each clip with the settings copied in before it.
+/// A clip player that plays nothing and remembers each clip with the settings copied in before it;
+/// the test says through report() what became of a clip.
 /// Header-only.
 class RecordingClipPlayer final : public ClipPlayer {
 public:
@@ -30,6 +34,18 @@ public:
     void stopAll() override { ++stopAlls; }
     void setVolumeScaling(bool on) override { scaling = on; }
     void setSpeedRatio(double ratio) override { speed = ratio; }
+    void setOutcomeHandler(OutcomeHandler handler) override { outcome = std::move(handler); }
+
+    /// Tells the view model what became of a clip, as the real player does from its threads.
+    void report(const std::optional<std::string>& failure) const
+    {
+        if (outcome) {
+            outcome(failure);
+        }
+    }
+
+private:
+    OutcomeHandler outcome;
 };
 
 } // namespace testsupport
