@@ -95,7 +95,7 @@ wait_for "the tray host" "$tool" tray
 windows()
 {
     local id
-    for id in $(xdotool search --onlyvisible --class ThwackoApp 2>/dev/null); do
+    for id in $(xdotool search --onlyvisible --class Bonkly 2>/dev/null); do
         xwininfo -id "$id" 2>/dev/null |
             awk -v id="$id" '/^xwininfo:/ {t=$0; sub(/^[^"]*"/, "", t); sub(/"$/, "", t)} /Width:/ {w=$2}
                 /Height:/ {h=$2} END {print id, w, h, t}'
