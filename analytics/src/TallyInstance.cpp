@@ -33,19 +33,6 @@ PersistenceType persistenceTypeFromFlushType(FlushType type)
     return PersistenceType::events;
 }
 
-std::vector<std::int32_t> rowIds(const EntityBatch& batch)
-{
-    std::vector<std::int32_t> ids;
-    for (const auto& record : batch) {
-        if (const auto it = record.find("id"); it != record.end()) {
-            if (const auto* id = it->second.get<std::int64_t>()) {
-                ids.push_back(static_cast<std::int32_t>(*id));
-            }
-        }
-    }
-    return ids;
-}
-
 } // namespace
 
 std::optional<ProxyServerConfig> ProxyServerConfig::make(std::string serverUrl,
@@ -331,7 +318,8 @@ void TallyInstance::shutdown(std::chrono::milliseconds deliveryLimit)
     if (isShutDown.load()) {
         return;
     }
-    flushInstance->applicationWillResignActive();
+    // At the end the main queue runs no more: the timer stops here, not through it.
+    flushInstance->closeFlushTimer();
     flush();
     isShutDown.store(true);
     const auto deadline = std::chrono::steady_clock::now() + deliveryLimit;
@@ -342,9 +330,18 @@ void TallyInstance::shutdown(std::chrono::milliseconds deliveryLimit)
         queue->async([done] { done->signal(); });
         const auto left = deadline - std::chrono::steady_clock::now();
         if (left <= std::chrono::nanoseconds::zero() || !done->wait(left)) {
-            return;
+            break;
         }
     }
+    // A clean close folds the write-ahead log into the file and removes it. A delivery that ends
+    // after the limit still deletes its rows (and opens the store again for that).
+    auto closed = std::make_shared<foundation::Semaphore>(0);
+    trackingQueueRef->async([store = persistence, closed] {
+        store->closeDB();
+        closed->signal();
+    });
+    closed->wait(
+        std::max<std::chrono::nanoseconds>(deadline - std::chrono::steady_clock::now(), std::chrono::seconds(1)));
 }
 
 // Notifications -----------------------------------------------------------------------------------
@@ -403,7 +400,8 @@ void TallyInstance::track(const std::optional<std::string>& event, const std::op
 
 void TallyInstance::flush(bool performFullFlush, Completion completion)
 {
-    if (hasOptedOutTracking() || isShutDown.load()) {
+    // While opted out, a flush only delivers the profile deletions still pending.
+    if (isShutDown.load() || (hasOptedOutTracking() && !hasPendingProfileDeletions())) {
         runOnMainQueue(completion);
         return;
     }
@@ -414,27 +412,62 @@ void TallyInstance::flush(bool performFullFlush, Completion completion)
             return;
         }
         std::weak_ptr<TallyDelegate> weakDelegate;
-        self->readWriteLock->read([&] { weakDelegate = self->delegate; });
+        bool optedOut = false;
+        std::uint64_t optOutsAtLoad = 0;
+        self->readWriteLock->read([&] {
+            weakDelegate = self->delegate;
+            optedOut = self->optOut.value_or(false);
+            optOutsAtLoad = self->optOutCount;
+        });
         if (const auto host = weakDelegate.lock(); host && !host->tallyShouldFlush(*self)) {
             runOnMainQueue(completion);
             return;
         }
-        const std::int64_t limit = performFullFlush ? std::numeric_limits<std::int64_t>::max() : self->flushBatchSize();
-        auto& store = *self->persistence;
-        EntityBatch events =
-            store.loadEntitiesInBatch(PersistenceType::events, limit, false, !self->trackAutomaticEventsEnabled());
-        EntityBatch people = store.loadEntitiesInBatch(PersistenceType::people, limit, false, false);
-        EntityBatch groups = store.loadEntitiesInBatch(PersistenceType::groups, limit, false, false);
-        self->networkQueueRef->async(
-            [weak, completion, events = std::move(events), people = std::move(people), groups = std::move(groups)] {
-            if (const auto self = weak.lock()) {
-                self->flushQueue(events, FlushType::events);
-                self->flushQueue(people, FlushType::people);
-                self->flushQueue(groups, FlushType::groups);
+        EntityBatch events;
+        EntityBatch people;
+        EntityBatch groups;
+        if (!optedOut) {
+            const std::int64_t limit =
+                performFullFlush ? std::numeric_limits<std::int64_t>::max() : self->flushBatchSize();
+            auto& store = *self->persistence;
+            events =
+                store.loadEntitiesInBatch(PersistenceType::events, limit, false, !self->trackAutomaticEventsEnabled());
+            people = store.loadEntitiesInBatch(PersistenceType::people, limit, false, false);
+            groups = store.loadEntitiesInBatch(PersistenceType::groups, limit, false, false);
+        }
+        self->networkQueueRef->async([weak, completion, optOutsAtLoad, events = std::move(events),
+                                      people = std::move(people), groups = std::move(groups)] {
+            if (const auto self = weak.lock(); self && self->deliverPendingProfileDeletions()) {
+                // What an opt-out since the load deleted stays unsent.
+                const auto unchanged = [&] {
+                    std::uint64_t optOuts = 0;
+                    self->readWriteLock->read([&] { optOuts = self->optOutCount; });
+                    return optOuts == optOutsAtLoad;
+                };
+                for (const auto& [batch, type] :
+                     {std::pair{&events, FlushType::events}, std::pair{&people, FlushType::people},
+                      std::pair{&groups, FlushType::groups}}) {
+                    if (!unchanged()) {
+                        break;
+                    }
+                    self->flushQueue(*batch, type);
+                }
             }
             runOnMainQueue(completion);
         });
     });
+}
+
+ServerProxyResource TallyInstance::proxyResource() const
+{
+    std::weak_ptr<TallyProxyServerDelegate> weakProxy;
+    readWriteLock->read([&] { weakProxy = proxyServerDelegate; });
+    if (const auto proxy = weakProxy.lock()) {
+        if (auto resource = proxy->proxyResource(instanceName)) {
+            return std::move(*resource);
+        }
+    }
+    return {};
 }
 
 void TallyInstance::flushQueue(const EntityBatch& batch, FlushType type)
@@ -442,17 +475,8 @@ void TallyInstance::flushQueue(const EntityBatch& batch, FlushType type)
     if (hasOptedOutTracking()) {
         return;
     }
-    std::weak_ptr<TallyProxyServerDelegate> weakProxy;
-    readWriteLock->read([&] { weakProxy = proxyServerDelegate; });
-    std::optional<ServerProxyResource> resource;
-    if (const auto proxy = weakProxy.lock()) {
-        resource = proxy->proxyResource(instanceName);
-    }
-    const std::map<std::string, std::string> headers =
-        resource ? resource->headers : std::map<std::string, std::string>{};
-    const std::vector<URLQueryItem> queryItems =
-        resource && resource->queryItems ? *resource->queryItems : std::vector<URLQueryItem>{};
-    flushInstance->flushQueue(batch, type, headers, queryItems);
+    const ServerProxyResource resource = proxyResource();
+    flushInstance->flushQueue(batch, type, resource.headers, resource.queryItems.value_or(std::vector<URLQueryItem>{}));
 }
 
 void TallyInstance::flushSuccess(FlushType type, const std::vector<std::int32_t>& ids)
@@ -631,6 +655,7 @@ void TallyInstance::unarchive()
     bool mustSave = false;
     readWriteLock->write([&] {
         optOut = TallyPersistence::loadOptOutStatusFlag(instanceName);
+        pendingProfileDeletions = TallyPersistence::loadPendingProfileDeletions(instanceName);
         superProperties = TallyPersistence::loadSuperProperties(instanceName);
         timedEvents = TallyPersistence::loadTimedEvents(instanceName);
         const TallyIdentity identity = TallyPersistence::loadIdentity(instanceName);
@@ -650,53 +675,89 @@ void TallyInstance::unarchive()
     }
 }
 
-// The profile deletion of a user who opts out is built now, for that user, and sent at once: left in
-// the queue it would be loaded later under the next user's distinct id and delete that profile.
-void TallyInstance::deletePeopleOfDepartingUser()
+// The one record that leaves for a user who opts out is the deletion of their profile. It is built
+// now with their distinct id and kept apart from the record queue (whose people records take the
+// identity stored when they are loaded), so that it can never go out in another user's name.
+void TallyInstance::queueProfileDeletionOfDepartingUser(const std::string& departing)
 {
-    const std::optional<std::string> departing = peopleInstance->distinctId;
-    const double time = currentMilliseconds();
-    const bool ignore = peopleInstance->ignoreTime.load();
-    persistence->saveEntity(peopleInstance->buildRecord("$delete", {}, time, ignore, departing),
-                            PersistenceType::people);
-    persistence->saveEntity(
-        peopleInstance->buildRecord("$set", Properties{{"$transactions", TallyArray{}}}, time, ignore, departing),
-        PersistenceType::people);
-    // Loaded while the stored identity is still the departing user's.
-    EntityBatch batch = persistence->loadEntitiesInBatch(PersistenceType::people,
-                                                         std::numeric_limits<std::int64_t>::max(), false, false);
-    const std::vector<std::int32_t> ids = rowIds(batch);
-    networkQueueRef->async([weak = weak_from_this(), batch = std::move(batch), ids] {
-        const auto self = weak.lock();
-        if (!self) {
-            return;
+    EntityRecord deletion =
+        peopleInstance->buildRecord("$delete", {}, currentMilliseconds(), peopleInstance->ignoreTime.load(), departing);
+    bool added = false;
+    readWriteLock->write([&] {
+        const bool pending =
+            std::any_of(pendingProfileDeletions.begin(), pendingProfileDeletions.end(), [&](const EntityRecord& r) {
+                const auto it = r.find("$distinct_id");
+                const auto* id = it == r.end() ? nullptr : it->second.get<std::string>();
+                return id && *id == departing;
+            });
+        if (!pending) {
+            pendingProfileDeletions.push_back(std::move(deletion));
+            added = true;
         }
-        std::weak_ptr<TallyProxyServerDelegate> weakProxy;
-        self->readWriteLock->read([&] { weakProxy = self->proxyServerDelegate; });
-        std::optional<ServerProxyResource> resource;
-        if (const auto proxy = weakProxy.lock()) {
-            resource = proxy->proxyResource(self->instanceName);
+    });
+    if (added) {
+        storePendingProfileDeletions();
+    }
+}
+
+bool TallyInstance::hasPendingProfileDeletions() const
+{
+    bool pending = false;
+    readWriteLock->read([&] { pending = !pendingProfileDeletions.empty(); });
+    return pending;
+}
+
+void TallyInstance::storePendingProfileDeletions()
+{
+    readWriteLock->read([&] { TallyPersistence::savePendingProfileDeletions(pendingProfileDeletions, instanceName); });
+}
+
+bool TallyInstance::deliverPendingProfileDeletions()
+{
+    for (;;) {
+        EntityBatch batch;
+        readWriteLock->read([&] {
+            const auto count =
+                std::min<std::size_t>(pendingProfileDeletions.size(), std::size_t{APIConstants::maxBatchSize});
+            batch.assign(pendingProfileDeletions.begin(),
+                         pendingProfileDeletions.begin() + static_cast<std::ptrdiff_t>(count));
+        });
+        if (batch.empty()) {
+            return true;
         }
-        self->flushInstance->flushQueue(
-            batch, FlushType::people, resource ? resource->headers : std::map<std::string, std::string>{},
-            resource && resource->queryItems ? *resource->queryItems : std::vector<URLQueryItem>{});
-        // What could not be delivered now must not go out later in another user's name.
-        self->trackingQueueRef->async([weak, ids] {
+        const ServerProxyResource resource = proxyResource();
+        if (!flushInstance->sendNow(batch, FlushType::people, resource.headers,
+                                    resource.queryItems.value_or(std::vector<URLQueryItem>{}))) {
+            return false;
+        }
+        // Only this queue removes, and only from the front; opt-outs append.
+        readWriteLock->write([&] {
+            pendingProfileDeletions.erase(pendingProfileDeletions.begin(),
+                                          pendingProfileDeletions.begin() + static_cast<std::ptrdiff_t>(batch.size()));
+        });
+        // Stored even after a shutdown: a delivered deletion must not go out again next run.
+        trackingQueueRef->async([weak = weak_from_this()] {
             if (const auto self = weak.lock()) {
-                self->persistence->removeEntitiesInBatch(PersistenceType::people, ids);
+                self->storePendingProfileDeletions();
             }
         });
-    });
+    }
 }
 
 void TallyInstance::optOutTracking()
 {
     onTrackingQueue([](TallyInstance& self) {
         std::optional<std::string> peopleId;
-        self.readWriteLock->read([&] { peopleId = self.peopleInstance->distinctId; });
+        self.readWriteLock->write([&] {
+            peopleId = self.peopleInstance->distinctId;
+            ++self.optOutCount;
+        });
+        // Stored before anything else changes, so that neither a failure nor a restart loses it.
         if (peopleId) {
-            self.deletePeopleOfDepartingUser();
+            self.queueProfileDeletionOfDepartingUser(*peopleId);
         }
+        // Nothing else the user recorded leaves, now or after an opt-in.
+        self.persistence->resetEntities();
         self.readWriteLock->write([&] {
             self.aliasId.reset();
             self.peopleInstance->distinctId.reset();
@@ -708,6 +769,9 @@ void TallyInstance::optOutTracking()
         self.archive();
         self.readWriteLock->write([&] { self.optOut = true; });
         self.readWriteLock->read([&] { TallyPersistence::saveOptOutStatusFlag(true, self.instanceName); });
+        if (self.hasPendingProfileDeletions()) {
+            self.flush();
+        }
     });
 }
 

@@ -21,6 +21,8 @@ namespace {
 
 // Not one of the nine settings: which legacy files were imported but could not be deleted.
 constexpr const char* kImportedLegacyFiles = "ImportedLegacyFiles";
+// Not one of the nine settings either, so a reset keeps it: profile deletions not yet delivered.
+constexpr const char* kPendingProfileDeletions = "PendingProfileDeletions";
 
 std::string keyFor(const std::string& instanceName, const char* keyName)
 {
@@ -309,6 +311,44 @@ void TallyPersistence::deleteTLUserDefaultsData(const std::string& instanceName)
           TallyUserDefaultsKeys::timedEvents, TallyUserDefaultsKeys::superProperties}) {
         defaults->removeObject(keyFor(instanceName, key));
     }
+}
+
+EntityBatch TallyPersistence::loadPendingProfileDeletions(const std::string& instanceName)
+{
+    auto defaults = suite();
+    if (!defaults) {
+        return {};
+    }
+    const auto text = defaults->stringForKey(keyFor(instanceName, kPendingProfileDeletions));
+    if (!text) {
+        return {};
+    }
+    const auto decoded = JSONHandler::deserializeData(*text);
+    auto records = decoded ? recordsOf(*decoded) : std::nullopt;
+    if (!records) {
+        TALLY_LOG_WARN("Failed to read the pending profile deletions");
+        return {};
+    }
+    return std::move(*records);
+}
+
+void TallyPersistence::savePendingProfileDeletions(const EntityBatch& deletions, const std::string& instanceName)
+{
+    auto defaults = suite();
+    if (!defaults) {
+        return;
+    }
+    const std::string key = keyFor(instanceName, kPendingProfileDeletions);
+    if (deletions.empty()) {
+        defaults->removeObject(key);
+        return;
+    }
+    const auto text = JSONHandler::serializeJSONObject(TallyType(TallyArray(deletions.begin(), deletions.end())));
+    if (!text) {
+        TALLY_LOG_WARN("Failed to store the pending profile deletions");
+        return;
+    }
+    defaults->set(key, PlistValue(*text));
 }
 
 // ---- legacy archive migration ----
