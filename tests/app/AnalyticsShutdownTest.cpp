@@ -72,14 +72,15 @@ TEST(AnalyticsShutdown, AQuitLetsTheRequestInFlightFinishThenClosesTheStoreAndEn
     testsupport::TempDir dir;
     ::setenv("XDG_CACHE_HOME", (dir.path() / "cache").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
-    analyticstest::LoopbackServer server(
-        [](const auto&, int) { return analyticstest::Answer{200, "1", {}, std::chrono::milliseconds(1500)}; });
+    analyticstest::LoopbackServer server([](const auto&, int) {
+        return analyticstest::Answer{200, "1", {}, std::chrono::milliseconds(1500)};
+    });
     auto& app = static_cast<QGuiApplication&>(*QCoreApplication::instance());
     platform::ScopedQtMainQueue mainQueue(&app);
     {
         AnalyticsSetup analytics(app, server.baseURL());
-        auto instance = tally::Tally::initialize("shutdown-token", 60, std::nullopt, false, false, std::nullopt,
-                                                 server.baseURL());
+        auto instance =
+            tally::Tally::initialize("shutdown-token", 60, std::nullopt, false, false, std::nullopt, server.baseURL());
         ASSERT_TRUE(testsupport::pumpUntil([] { return threadNamed("tally.timer"); }));
         instance->track("in flight");
         instance->flush();
