@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <regex>
 #include <thread>
@@ -252,6 +253,8 @@ TEST_F(TallyInstanceTest, FlushSuccessDeletesExactlyTheGivenRows)
 TEST_F(TallyInstanceTest, CompletionsRunEvenWhenTheInstanceIsGone)
 {
     auto instance = make();
+    instance->waitUntilIdle(); // nothing but the test holds it now
+    const std::weak_ptr<TallyInstance> weak = instance;
     QueueGate gate(*instance->trackingQueue());
     int completions = 0;
     instance->identify("alice", true, [&] { ++completions; });
@@ -260,6 +263,12 @@ TEST_F(TallyInstanceTest, CompletionsRunEvenWhenTheInstanceIsGone)
     // The last reference goes while the work waits; its end waits for the queue, so release it
     // from another thread.
     std::thread release([&] { instance.reset(); });
+    // The queued work runs only once the instance is gone.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!weak.expired() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(weak.expired());
     gate.release();
     release.join();
     EXPECT_TRUE(mainQueue.runUntil([&] { return completions == 3; }));
