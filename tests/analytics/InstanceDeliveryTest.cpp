@@ -9,7 +9,9 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 using namespace tally;
 using analyticstest::Answer;
@@ -278,4 +280,32 @@ TEST_F(InstanceDeliveryTest, ShutdownDeliversWhatIsQueuedAndTakesNoMoreWork)
     instance->waitUntilIdle();
     EXPECT_TRUE(events(*instance).empty());
     EXPECT_EQ(server.requestCount(), 1u);
+}
+
+TEST_F(InstanceDeliveryTest, ShutdownLetsARequestInFlightFinishThenEndsTheTimerAndClosesTheStore)
+{
+    LoopbackServer slow([](const ReceivedRequest&, int) { return Answer{200, "1", {}, std::chrono::seconds(1)}; });
+    auto o = options();
+    o.serverURL = slow.baseURL();
+    o.flushInterval = 3600;
+    auto instance = make(o);
+    ASSERT_TRUE(mainQueue.runUntil([] { return analyticstest::threadNamed("tally.timer"); }));
+    instance->track("in flight");
+    instance->flush();
+    ASSERT_TRUE(slow.waitForRequests(1));
+
+    instance->shutdown(std::chrono::seconds(60));
+    // Joined on return; polled only because the system may take a moment to drop the thread.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (analyticstest::threadNamed("tally.timer") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    EXPECT_FALSE(analyticstest::threadNamed("tally.timer"));
+    EXPECT_TRUE(analyticstest::filesEndingIn(home.path(), "-wal").empty());
+    EXPECT_TRUE(analyticstest::filesEndingIn(home.path(), "-shm").empty());
+    EntityBatch left;
+    instance->trackingQueue()->sync(
+        [&] { left = instance->tallyPersistence()->loadEntitiesInBatch(PersistenceType::events); });
+    EXPECT_TRUE(left.empty());
+    EXPECT_EQ(slow.requestCount(), 1u);
 }

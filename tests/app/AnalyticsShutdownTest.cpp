@@ -2,6 +2,7 @@
 // request in flight against a slow loopback server.
 #include "app/AnalyticsSetup.h"
 
+#include "AnalyticsTestSupport.h"
 #include "LoopbackServer.h"
 #include "Services/Analytics.h"
 #include "analytics/Tally.h"
@@ -16,29 +17,13 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// Whether a thread of this process carries `name`.
-bool threadNamed(const std::string& name)
-{
-    std::error_code error;
-    for (const auto& task : fs::directory_iterator("/proc/self/task", error)) {
-        std::ifstream comm(task.path() / "comm");
-        std::string text;
-        std::getline(comm, text);
-        if (text == name) {
-            return true;
-        }
-    }
-    return false;
-}
+using analyticstest::filesEndingIn;
+using analyticstest::threadNamed;
 
 // Polls without running the event loop: the end must not rely on it.
 bool becomes(const std::function<bool()>& done)
@@ -51,18 +36,6 @@ bool becomes(const std::function<bool()>& done)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
-}
-
-std::vector<fs::path> filesEndingIn(const fs::path& folder, const std::string& suffix)
-{
-    std::vector<fs::path> found;
-    std::error_code error;
-    for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
-        if (entry.path().string().ends_with(suffix)) {
-            found.push_back(entry.path());
-        }
-    }
-    return found;
 }
 
 } // namespace
