@@ -22,11 +22,12 @@ AnalyticsSetup::AnalyticsSetup(QGuiApplication& app, std::optional<std::string> 
 
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &connections,
                      [this](Qt::ApplicationState state) { stateNotifier.stateChanged(state); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &connections,
+                     [] { tally::Tally::shutdown(kDeliveryLimit); });
 }
 
 AnalyticsSetup::~AnalyticsSetup()
 {
-    // The instances' queues post completions to the main queue; they are drained and stopped here,
-    // while it is still bound.
+    // Without a quit (no event loop ran) the client stops here, while the main queue is still bound.
     tally::Tally::shutdown(kDeliveryLimit);
 }

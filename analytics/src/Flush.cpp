@@ -101,6 +101,9 @@ void Flush::startFlushTimer()
             return;
         }
         const std::lock_guard lock(self->timerLock);
+        if (self->timerClosed) {
+            return;
+        }
         if (self->timer) {
             self->timer->invalidate();
         }
@@ -132,6 +135,19 @@ void Flush::stopFlushTimer()
             }
         }
     });
+}
+
+void Flush::closeFlushTimer()
+{
+    std::shared_ptr<RepeatingTimer> current;
+    {
+        const std::lock_guard lock(timerLock);
+        timerClosed = true;
+        current = std::move(timer);
+    }
+    if (current) {
+        current->invalidate(); // joins its thread
+    }
 }
 
 bool Flush::hasTimer() const
@@ -177,6 +193,16 @@ void Flush::flushQueue(const EntityBatch& queue, FlushType type, const std::map<
         sent = std::move(stillStored);
     }
     flushQueueInBatches(pending, type, headers, queryItems);
+}
+
+bool Flush::sendNow(const EntityBatch& records, FlushType type, const std::map<std::string, std::string>& headers,
+                    const std::vector<URLQueryItem>& queryItems)
+{
+    if (request.requestNotAllowed()) {
+        return false;
+    }
+    const auto body = JSONHandler::encodeAPIData(records);
+    return body && request.sendRequest(*body, type, useIP, headers, queryItems, gzip);
 }
 
 void Flush::flushQueueInBatches(const EntityBatch& queue, FlushType type,

@@ -2,6 +2,8 @@
 
 #include "platform/foundation/MainQueue.h"
 
+#include <pthread.h>
+
 namespace tally {
 
 RepeatingTimer::RepeatingTimer(double intervalSeconds, std::function<void()> tick)
@@ -28,6 +30,7 @@ void RepeatingTimer::invalidate()
 
 void RepeatingTimer::run()
 {
+    ::pthread_setname_np(::pthread_self(), "tally.timer");
     const auto period =
         std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
     auto next = std::chrono::steady_clock::now() + period;

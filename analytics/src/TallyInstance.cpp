@@ -33,19 +33,6 @@ PersistenceType persistenceTypeFromFlushType(FlushType type)
     return PersistenceType::events;
 }
 
-std::vector<std::int32_t> rowIds(const EntityBatch& batch)
-{
-    std::vector<std::int32_t> ids;
-    for (const auto& record : batch) {
-        if (const auto it = record.find("id"); it != record.end()) {
-            if (const auto* id = it->second.get<std::int64_t>()) {
-                ids.push_back(static_cast<std::int32_t>(*id));
-            }
-        }
-    }
-    return ids;
-}
-
 } // namespace
 
 std::optional<ProxyServerConfig> ProxyServerConfig::make(std::string serverUrl,
@@ -331,7 +318,8 @@ void TallyInstance::shutdown(std::chrono::milliseconds deliveryLimit)
     if (isShutDown.load()) {
         return;
     }
-    flushInstance->applicationWillResignActive();
+    // At the end the main queue runs no more: the timer stops here, not through it.
+    flushInstance->closeFlushTimer();
     flush();
     isShutDown.store(true);
     const auto deadline = std::chrono::steady_clock::now() + deliveryLimit;
@@ -342,9 +330,18 @@ void TallyInstance::shutdown(std::chrono::milliseconds deliveryLimit)
         queue->async([done] { done->signal(); });
         const auto left = deadline - std::chrono::steady_clock::now();
         if (left <= std::chrono::nanoseconds::zero() || !done->wait(left)) {
-            return;
+            break;
         }
     }
+    // A clean close folds the write-ahead log into the file and removes it. A delivery that ends
+    // after the limit still deletes its rows (and opens the store again for that).
+    auto closed = std::make_shared<foundation::Semaphore>(0);
+    trackingQueueRef->async([store = persistence, closed] {
+        store->closeDB();
+        closed->signal();
+    });
+    closed->wait(
+        std::max<std::chrono::nanoseconds>(deadline - std::chrono::steady_clock::now(), std::chrono::seconds(1)));
 }
 
 // Notifications -----------------------------------------------------------------------------------
@@ -403,7 +400,8 @@ void TallyInstance::track(const std::optional<std::string>& event, const std::op
 
 void TallyInstance::flush(bool performFullFlush, Completion completion)
 {
-    if (hasOptedOutTracking() || isShutDown.load()) {
+    // While opted out, a flush only delivers the profile deletions still pending.
+    if (isShutDown.load() || (hasOptedOutTracking() && !hasPendingProfileDeletions())) {
         runOnMainQueue(completion);
         return;
     }
@@ -414,27 +412,62 @@ void TallyInstance::flush(bool performFullFlush, Completion completion)
             return;
         }
         std::weak_ptr<TallyDelegate> weakDelegate;
-        self->readWriteLock->read([&] { weakDelegate = self->delegate; });
+        bool optedOut = false;
+        std::uint64_t optOutsAtLoad = 0;
+        self->readWriteLock->read([&] {
+            weakDelegate = self->delegate;
+            optedOut = self->optOut.value_or(false);
+            optOutsAtLoad = self->optOutCount;
+        });
         if (const auto host = weakDelegate.lock(); host && !host->tallyShouldFlush(*self)) {
             runOnMainQueue(completion);
             return;
         }
-        const std::int64_t limit = performFullFlush ? std::numeric_limits<std::int64_t>::max() : self->flushBatchSize();
-        auto& store = *self->persistence;
-        EntityBatch events =
-            store.loadEntitiesInBatch(PersistenceType::events, limit, false, !self->trackAutomaticEventsEnabled());
-        EntityBatch people = store.loadEntitiesInBatch(PersistenceType::people, limit, false, false);
-        EntityBatch groups = store.loadEntitiesInBatch(PersistenceType::groups, limit, false, false);
-        self->networkQueueRef->async(
-            [weak, completion, events = std::move(events), people = std::move(people), groups = std::move(groups)] {
-            if (const auto self = weak.lock()) {
-                self->flushQueue(events, FlushType::events);
-                self->flushQueue(people, FlushType::people);
-                self->flushQueue(groups, FlushType::groups);
+        EntityBatch events;
+        EntityBatch people;
+        EntityBatch groups;
+        if (!optedOut) {
+            const std::int64_t limit =
+                performFullFlush ? std::numeric_limits<std::int64_t>::max() : self->flushBatchSize();
+            auto& store = *self->persistence;
+            events =
+                store.loadEntitiesInBatch(PersistenceType::events, limit, false, !self->trackAutomaticEventsEnabled());
+            people = store.loadEntitiesInBatch(PersistenceType::people, limit, false, false);
+            groups = store.loadEntitiesInBatch(PersistenceType::groups, limit, false, false);
+        }
+        self->networkQueueRef->async([weak, completion, optOutsAtLoad, events = std::move(events),
+                                      people = std::move(people), groups = std::move(groups)] {
+            if (const auto self = weak.lock(); self && self->deliverPendingProfileDeletions()) {
+                // What an opt-out since the load deleted stays unsent.
+                const auto unchanged = [&] {
+                    std::uint64_t optOuts = 0;
+                    self->readWriteLock->read([&] { optOuts = self->optOutCount; });
+                    return optOuts == optOutsAtLoad;
+                };
+                for (const auto& [batch, type] :
+                     {std::pair{&events, FlushType::events}, std::pair{&people, FlushType::people},
+                      std::pair{&groups, FlushType::groups}}) {
+                    if (!unchanged()) {
+                        break;
+                    }
+                    self->flushQueue(*batch, type);
+                }
             }
             runOnMainQueue(completion);
         });
     });
+}
+
+ServerProxyResource TallyInstance::proxyResource() const
+{
+    std::weak_ptr<TallyProxyServerDelegate> weakProxy;
+    readWriteLock->read([&] { weakProxy = proxyServerDelegate; });
+    if (const auto proxy = weakProxy.lock()) {
+        if (auto resource = proxy->proxyResource(instanceName)) {
+            return std::move(*resource);
+        }
+    }
+    return {};
 }
 
 void TallyInstance::flushQueue(const EntityBatch& batch, FlushType type)
@@ -442,17 +475,8 @@ void TallyInstance::flushQueue(const EntityBatch& batch, FlushType type)
     if (hasOptedOutTracking()) {
         return;
     }
-    std::weak_ptr<TallyProxyServerDelegate> weakProxy;
-    readWriteLock->read([&] { weakProxy = proxyServerDelegate; });
-    std::optional<ServerProxyResource> resource;
-    if (const auto proxy = weakProxy.lock()) {
-        resource = proxy->proxyResource(instanceName);
-    }
-    const std::map<std::string, std::string> headers =
-        resource ? resource->headers : std::map<std::string, std::string>{};
-    const std::vector<URLQueryItem> queryItems =
-        resource && resource->queryItems ? *resource->queryItems : std::vector<URLQueryItem>{};
-    flushInstance->flushQueue(batch, type, headers, queryItems);
+    const ServerProxyResource resource = proxyResource();
+    flushInstance->flushQueue(batch, type, resource.headers, resource.queryItems.value_or(std::vector<URLQueryItem>{}));
 }
 
 void TallyInstance::flushSuccess(FlushType type, const std::vector<std::int32_t>& ids)
@@ -477,497 +501,6 @@ void TallyInstance::increment(const std::string& property, double by)
     if (peopleInstance) {
         peopleInstance->increment(property, by);
     }
-}
-
-// Identity, reset and opt-out ---------------------------------------------------------------------
-
-bool TallyInstance::hasOptedOutTracking() const
-{
-    bool optedOut = false;
-    readWriteLock->read([&] { optedOut = optOut.value_or(false); });
-    return optedOut;
-}
-
-void TallyInstance::identify(const std::string& newDistinctId, bool usePeople, Completion completion)
-{
-    if (hasOptedOutTracking()) {
-        runOnMainQueue(completion);
-        return;
-    }
-    if (newDistinctId.empty()) {
-        TALLY_LOG_ERROR(debugDescription() + " cannot identify blank distinct id");
-        runOnMainQueue(completion);
-        return;
-    }
-    if (isShutDown.load()) {
-        runOnMainQueue(completion);
-        return;
-    }
-    trackingQueueRef->async([weak = weak_from_this(), newDistinctId, usePeople, completion] {
-        const auto self = weak.lock();
-        if (!self) {
-            runOnMainQueue(completion);
-            return;
-        }
-        std::optional<std::string> previousId;
-        self->readWriteLock->write([&] {
-            if (!self->anonymous) {
-                self->anonymous = self->distinct;
-                self->hadPersisted = true;
-            }
-            if (!self->user) {
-                self->user = newDistinctId;
-            }
-            if (newDistinctId != self->distinct) {
-                previousId = self->distinct;
-                self->aliasId.reset();
-                self->distinct = newDistinctId;
-                self->user = newDistinctId;
-            }
-        });
-        if (previousId) {
-            self->track("$identify", Properties{{"$anon_distinct_id", *previousId}});
-        }
-        if (usePeople) {
-            self->readWriteLock->write([&] { self->peopleInstance->distinctId = newDistinctId; });
-            self->persistence->identifyPeople(self->apiToken());
-        } else {
-            self->readWriteLock->write([&] { self->peopleInstance->distinctId.reset(); });
-        }
-        self->readWriteLock->read([&] { TallyPersistence::saveIdentity(self->currentIdentity(), self->instanceName); });
-        runOnMainQueue(completion);
-    });
-    if (isiOSAppExtension()) {
-        flush();
-    }
-}
-
-void TallyInstance::createAlias(const std::string& newAlias, const std::string& forDistinctId, bool usePeople,
-                                bool andIdentify, Completion completion)
-{
-    if (hasOptedOutTracking()) {
-        runOnMainQueue(completion);
-        return;
-    }
-    if (forDistinctId.empty()) {
-        TALLY_LOG_ERROR(debugDescription() + " cannot identify blank distinct id");
-        runOnMainQueue(completion);
-        return;
-    }
-    if (newAlias.empty()) {
-        TALLY_LOG_ERROR(debugDescription() + " create alias called with empty alias");
-        runOnMainQueue(completion);
-        return;
-    }
-    if (newAlias == forDistinctId) {
-        TALLY_LOG_ERROR("alias: " + newAlias + " matches distinctId: " + forDistinctId + " - skipping api call.");
-        runOnMainQueue(completion);
-        return;
-    }
-    if (isShutDown.load()) {
-        runOnMainQueue(completion);
-        return;
-    }
-    trackingQueueRef->async([weak = weak_from_this(), newAlias] {
-        // The caller's completion travels with the flush below.
-        if (const auto self = weak.lock()) {
-            TallyIdentity identity;
-            self->readWriteLock->write([&] { self->aliasId = newAlias; });
-            self->readWriteLock->read([&] { identity = self->currentIdentity(); });
-            TallyPersistence::saveIdentity(identity, self->instanceName);
-        }
-    });
-    track("$create_alias", Properties{{"distinct_id", forDistinctId}, {"alias", newAlias}});
-    if (andIdentify) {
-        identify(forDistinctId, usePeople);
-    }
-    flush(false, std::move(completion));
-}
-
-void TallyInstance::reset(Completion completion)
-{
-    flush();
-    if (isShutDown.load()) {
-        runOnMainQueue(completion);
-        return;
-    }
-    trackingQueueRef->async([weak = weak_from_this(), completion] {
-        const auto self = weak.lock();
-        if (!self) {
-            runOnMainQueue(completion);
-            return;
-        }
-        TallyPersistence::deleteTLUserDefaultsData(self->instanceName);
-        std::optional<bool> status;
-        self->readWriteLock->write([&] {
-            self->timedEvents.clear();
-            self->applyFreshDeviceIdentity();
-            self->superProperties.clear();
-            self->peopleInstance->distinctId.reset();
-            self->aliasId.reset();
-            status = self->optOut;
-        });
-        self->persistence->resetEntities();
-        self->archive();
-        // The user's opt-out decision outlives a reset, on disk as in memory.
-        if (status) {
-            TallyPersistence::saveOptOutStatusFlag(*status, self->instanceName);
-        }
-        runOnMainQueue(completion);
-    });
-}
-
-void TallyInstance::archive()
-{
-    readWriteLock->read([&] {
-        TallyPersistence::saveTimedEvents(timedEvents, instanceName);
-        TallyPersistence::saveSuperProperties(superProperties, instanceName);
-        TallyPersistence::saveIdentity(currentIdentity(), instanceName);
-    });
-}
-
-void TallyInstance::unarchive()
-{
-    bool mustSave = false;
-    readWriteLock->write([&] {
-        optOut = TallyPersistence::loadOptOutStatusFlag(instanceName);
-        superProperties = TallyPersistence::loadSuperProperties(instanceName);
-        timedEvents = TallyPersistence::loadTimedEvents(instanceName);
-        const TallyIdentity identity = TallyPersistence::loadIdentity(instanceName);
-        distinct = identity.distinctID;
-        peopleInstance->distinctId = identity.peopleDistinctID;
-        anonymous = identity.anonymousId;
-        user = identity.userId;
-        aliasId = identity.alias;
-        hadPersisted = identity.hadPersistedDistinctId;
-        if (distinct.empty()) {
-            applyFreshDeviceIdentity();
-            mustSave = true;
-        }
-    });
-    if (mustSave) {
-        readWriteLock->read([&] { TallyPersistence::saveIdentity(currentIdentity(), instanceName); });
-    }
-}
-
-// The profile deletion of a user who opts out is built now, for that user, and sent at once: left in
-// the queue it would be loaded later under the next user's distinct id and delete that profile.
-void TallyInstance::deletePeopleOfDepartingUser()
-{
-    const std::optional<std::string> departing = peopleInstance->distinctId;
-    const double time = currentMilliseconds();
-    const bool ignore = peopleInstance->ignoreTime.load();
-    persistence->saveEntity(peopleInstance->buildRecord("$delete", {}, time, ignore, departing),
-                            PersistenceType::people);
-    persistence->saveEntity(
-        peopleInstance->buildRecord("$set", Properties{{"$transactions", TallyArray{}}}, time, ignore, departing),
-        PersistenceType::people);
-    // Loaded while the stored identity is still the departing user's.
-    EntityBatch batch = persistence->loadEntitiesInBatch(PersistenceType::people,
-                                                         std::numeric_limits<std::int64_t>::max(), false, false);
-    const std::vector<std::int32_t> ids = rowIds(batch);
-    networkQueueRef->async([weak = weak_from_this(), batch = std::move(batch), ids] {
-        const auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        std::weak_ptr<TallyProxyServerDelegate> weakProxy;
-        self->readWriteLock->read([&] { weakProxy = self->proxyServerDelegate; });
-        std::optional<ServerProxyResource> resource;
-        if (const auto proxy = weakProxy.lock()) {
-            resource = proxy->proxyResource(self->instanceName);
-        }
-        self->flushInstance->flushQueue(
-            batch, FlushType::people, resource ? resource->headers : std::map<std::string, std::string>{},
-            resource && resource->queryItems ? *resource->queryItems : std::vector<URLQueryItem>{});
-        // What could not be delivered now must not go out later in another user's name.
-        self->trackingQueueRef->async([weak, ids] {
-            if (const auto self = weak.lock()) {
-                self->persistence->removeEntitiesInBatch(PersistenceType::people, ids);
-            }
-        });
-    });
-}
-
-void TallyInstance::optOutTracking()
-{
-    onTrackingQueue([](TallyInstance& self) {
-        std::optional<std::string> peopleId;
-        self.readWriteLock->read([&] { peopleId = self.peopleInstance->distinctId; });
-        if (peopleId) {
-            self.deletePeopleOfDepartingUser();
-        }
-        self.readWriteLock->write([&] {
-            self.aliasId.reset();
-            self.peopleInstance->distinctId.reset();
-            self.applyFreshDeviceIdentity();
-            self.superProperties.clear();
-            self.timedEvents.clear();
-            TallyPersistence::saveTimedEvents(self.timedEvents, self.instanceName);
-        });
-        self.archive();
-        self.readWriteLock->write([&] { self.optOut = true; });
-        self.readWriteLock->read([&] { TallyPersistence::saveOptOutStatusFlag(true, self.instanceName); });
-    });
-}
-
-void TallyInstance::optInTracking(const std::optional<std::string>& newDistinctId,
-                                  const std::optional<Properties>& properties)
-{
-    onTrackingQueue([newDistinctId, properties](TallyInstance& self) {
-        self.readWriteLock->write([&] { self.optOut = false; });
-        self.readWriteLock->read([&] { TallyPersistence::saveOptOutStatusFlag(false, self.instanceName); });
-        if (newDistinctId) {
-            self.identify(*newDistinctId, true);
-        }
-        self.track("$opt_in", properties);
-    });
-}
-
-// Super properties and timed events ---------------------------------------------------------------
-
-void TallyInstance::persistSuperProperties()
-{
-    readWriteLock->read([&] { TallyPersistence::saveSuperProperties(superProperties, instanceName); });
-}
-
-void TallyInstance::persistTimedEvents()
-{
-    readWriteLock->read([&] { TallyPersistence::saveTimedEvents(timedEvents, instanceName); });
-}
-
-void TallyInstance::registerSuperProperties(const Properties& properties)
-{
-    onTrackingQueue([properties](TallyInstance& self) {
-        Properties updated = self.trackInstance->registerSuperProperties(properties, self.superProperties);
-        self.readWriteLock->write([&] { self.superProperties = std::move(updated); });
-        self.persistSuperProperties();
-    });
-}
-
-void TallyInstance::registerSuperPropertiesOnce(const Properties& properties,
-                                                const std::optional<TallyType>& defaultValue)
-{
-    onTrackingQueue([properties, defaultValue](TallyInstance& self) {
-        Properties updated =
-            self.trackInstance->registerSuperPropertiesOnce(properties, self.superProperties, defaultValue);
-        self.readWriteLock->write([&] { self.superProperties = std::move(updated); });
-        self.persistSuperProperties();
-    });
-}
-
-void TallyInstance::unregisterSuperProperty(const std::string& propertyName)
-{
-    onTrackingQueue([propertyName](TallyInstance& self) {
-        Properties updated = self.trackInstance->unregisterSuperProperty(propertyName, self.superProperties);
-        self.readWriteLock->write([&] { self.superProperties = std::move(updated); });
-        self.persistSuperProperties();
-    });
-}
-
-void TallyInstance::clearSuperProperties()
-{
-    onTrackingQueue([](TallyInstance& self) {
-        Properties updated = self.trackInstance->clearSuperProperties(self.superProperties);
-        self.readWriteLock->write([&] { self.superProperties = std::move(updated); });
-        self.persistSuperProperties();
-    });
-}
-
-void TallyInstance::updateSuperProperty(std::function<void(Properties&)> update)
-{
-    onTrackingQueue([update = std::move(update)](TallyInstance& self) {
-        Properties updated = self.superProperties;
-        self.trackInstance->updateSuperProperty(update, updated);
-        self.readWriteLock->write([&] { self.superProperties = std::move(updated); });
-        self.persistSuperProperties();
-    });
-}
-
-Properties TallyInstance::currentSuperProperties() const
-{
-    Properties copy;
-    readWriteLock->read([&] { copy = superProperties; });
-    return copy;
-}
-
-void TallyInstance::time(const std::string& event)
-{
-    const double startTime = foundation::Date::now().timeIntervalSince1970();
-    onTrackingQueue([event, startTime](TallyInstance& self) {
-        Properties updated = self.trackInstance->time(event, self.timedEvents, startTime);
-        self.readWriteLock->write([&] { self.timedEvents = std::move(updated); });
-        self.persistTimedEvents();
-    });
-}
-
-double TallyInstance::eventElapsedTime(const std::string& event) const
-{
-    Properties copy;
-    readWriteLock->read([&] { copy = timedEvents; });
-    if (const auto it = copy.find(event); it != copy.end()) {
-        if (const auto start = floatingValue(it->second)) {
-            return foundation::Date::now().timeIntervalSince1970() - *start;
-        }
-    }
-    return 0;
-}
-
-void TallyInstance::clearTimedEvents()
-{
-    onTrackingQueue([](TallyInstance& self) {
-        self.readWriteLock->write([&] { self.timedEvents.clear(); });
-        TallyPersistence::saveTimedEvents(Properties{}, self.instanceName);
-    });
-}
-
-void TallyInstance::clearTimedEvent(const std::string& event)
-{
-    onTrackingQueue([event](TallyInstance& self) {
-        Properties updated = self.trackInstance->clearTimedEvent(event, self.timedEvents);
-        self.readWriteLock->write([&] { self.timedEvents = std::move(updated); });
-        self.persistTimedEvents();
-    });
-}
-
-// Groups ------------------------------------------------------------------------------------------
-
-std::string TallyInstance::makeMapKey(const std::string& groupKey, const TallyType& groupID)
-{
-    std::string idText;
-    if (const auto* text = groupID.get<std::string>()) {
-        idText = *text;
-    } else if (const auto* nsText = groupID.get<NSString>()) {
-        idText = nsText->value;
-    } else {
-        idText = groupID.description();
-    }
-    return groupKey + "_" + idText;
-}
-
-std::shared_ptr<Group> TallyInstance::getGroup(const std::string& groupKey, const TallyType& groupID)
-{
-    const std::string key = makeMapKey(groupKey, groupID);
-    auto makeGroup = [&] {
-        return std::make_shared<Group>(apiToken(), trackingQueueRef, readWriteLock, groupKey, groupID, metadata,
-                                       persistence, weak_from_this());
-    };
-    std::shared_ptr<Group> cached;
-    readWriteLock->read([&] {
-        if (const auto it = groups.find(key); it != groups.end()) {
-            cached = it->second;
-        }
-    });
-    if (!cached) {
-        auto created = makeGroup();
-        readWriteLock->write([&] { groups[key] = created; });
-        return created;
-    }
-    if (cached->groupKey() == groupKey && cached->groupID().equals(groupID)) {
-        return cached;
-    }
-    TALLY_LOG_INFO("groups dictionary key collision: " + key);
-    auto replacement = makeGroup();
-    readWriteLock->write([&] { groups[key] = replacement; });
-    return replacement;
-}
-
-void TallyInstance::removeCachedGroup(const std::string& groupKey, const TallyType& groupID)
-{
-    const std::string key = makeMapKey(groupKey, groupID);
-    readWriteLock->write([&] { groups.erase(key); });
-}
-
-void TallyInstance::trackWithGroups(const std::optional<std::string>& event,
-                                    const std::optional<Properties>& properties,
-                                    const std::optional<Properties>& groupProperties)
-{
-    if (hasOptedOutTracking()) {
-        return;
-    }
-    if (!properties) {
-        track(event, groupProperties);
-        return;
-    }
-    if (!groupProperties) {
-        track(event, properties);
-        return;
-    }
-    Properties merged = *properties;
-    merged += *groupProperties;
-    track(event, merged);
-}
-
-void TallyInstance::setGroup(const std::string& groupKey, const TallyType& groupID)
-{
-    if (hasOptedOutTracking()) {
-        return;
-    }
-    setGroup(groupKey, TallyArray{groupID});
-}
-
-void TallyInstance::setGroup(const std::string& groupKey, const TallyArray& groupIDs)
-{
-    if (hasOptedOutTracking()) {
-        return;
-    }
-    const Properties membership{{groupKey, groupIDs}};
-    registerSuperProperties(membership);
-    peopleInstance->set(membership);
-}
-
-void TallyInstance::addGroup(const std::string& groupKey, const TallyType& groupID)
-{
-    if (hasOptedOutTracking()) {
-        return;
-    }
-    updateSuperProperty([people = peopleInstance, groupKey, groupID](Properties& supers) {
-        const auto it = supers.find(groupKey);
-        if (it == supers.end()) {
-            supers[groupKey] = TallyArray{groupID};
-            people->set(Properties{{groupKey, TallyArray{groupID}}});
-            return;
-        }
-        if (const auto* list = it->second.get<TallyArray>()) {
-            const bool listed = std::any_of(list->begin(), list->end(),
-                                            [&](const TallyType& element) { return element.equals(groupID); });
-            if (!listed) {
-                TallyArray updated = *list;
-                updated.push_back(groupID);
-                it->second = std::move(updated);
-            }
-        } else {
-            it->second = TallyArray{it->second, groupID};
-        }
-        people->union_(Properties{{groupKey, TallyArray{groupID}}});
-    });
-}
-
-void TallyInstance::removeGroup(const std::string& groupKey, const TallyType& groupID)
-{
-    if (hasOptedOutTracking()) {
-        return;
-    }
-    updateSuperProperty([people = peopleInstance, groupKey, groupID](Properties& supers) {
-        const auto it = supers.find(groupKey);
-        if (it == supers.end()) {
-            return;
-        }
-        const auto* list = it->second.get<TallyArray>();
-        if (!list || list->size() <= 1) {
-            supers.erase(it);
-            people->unset({groupKey});
-            return;
-        }
-        TallyArray remaining;
-        for (const auto& element : *list) {
-            if (!element.equals(groupID)) {
-                remaining.push_back(element);
-            }
-        }
-        it->second = std::move(remaining);
-        people->remove(Properties{{groupKey, groupID}});
-    });
 }
 
 } // namespace tally

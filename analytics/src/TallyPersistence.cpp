@@ -34,6 +34,9 @@ using detail::suite;
 
 namespace {
 
+// Not one of the nine settings, so a reset keeps it: profile deletions not yet delivered.
+constexpr const char* kPendingProfileDeletions = "PendingProfileDeletions";
+
 void setOptionalString(UserDefaults& defaults, const std::string& key, const std::optional<std::string>& value)
 {
     if (value) {
@@ -322,4 +325,41 @@ void TallyPersistence::deleteTLUserDefaultsData(const std::string& instanceName)
     }
 }
 
+EntityBatch TallyPersistence::loadPendingProfileDeletions(const std::string& instanceName)
+{
+    auto defaults = suite();
+    if (!defaults) {
+        return {};
+    }
+    const auto text = defaults->stringForKey(keyFor(instanceName, kPendingProfileDeletions));
+    if (!text) {
+        return {};
+    }
+    const auto decoded = JSONHandler::deserializeData(*text);
+    auto records = decoded ? recordsOf(*decoded) : std::nullopt;
+    if (!records) {
+        TALLY_LOG_WARN("Failed to read the pending profile deletions");
+        return {};
+    }
+    return std::move(*records);
+}
+
+void TallyPersistence::savePendingProfileDeletions(const EntityBatch& deletions, const std::string& instanceName)
+{
+    auto defaults = suite();
+    if (!defaults) {
+        return;
+    }
+    const std::string key = keyFor(instanceName, kPendingProfileDeletions);
+    if (deletions.empty()) {
+        defaults->removeObject(key);
+        return;
+    }
+    const auto text = JSONHandler::serializeJSONObject(TallyType(TallyArray(deletions.begin(), deletions.end())));
+    if (!text) {
+        TALLY_LOG_WARN("Failed to store the pending profile deletions");
+        return;
+    }
+    defaults->set(key, PlistValue(*text));
+}
 } // namespace tally

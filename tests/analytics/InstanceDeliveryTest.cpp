@@ -8,6 +8,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
 using namespace tally;
 using analyticstest::Answer;
 using analyticstest::InstanceFixture;
@@ -19,7 +24,16 @@ namespace {
 
 class InstanceDeliveryTest : public InstanceFixture {
 protected:
-    LoopbackServer server;
+    std::atomic<bool> serverFails{false};
+    // Answers 503 while `serverFails`; records whether each request was taken.
+    std::mutex takenLock;
+    std::vector<bool> taken;
+    LoopbackServer server{[this](const ReceivedRequest&, int) {
+        const bool fails = serverFails.load();
+        const std::lock_guard lock(takenLock);
+        taken.push_back(!fails);
+        return fails ? Answer{503, "", {}} : Answer{};
+    }};
 
     TallyInstance::Options deliveringOptions(const std::string& name = "app")
     {
@@ -34,6 +48,54 @@ protected:
         instance.flush(full, [&] { completed = true; });
         ASSERT_TRUE(mainQueue.runUntil([&] { return completed; }));
         instance.waitUntilIdle();
+    }
+
+    /// Every record the server took (answered 200), with the path it came to.
+    std::vector<std::pair<std::string, json>> takenRecords()
+    {
+        const auto requests = server.requests();
+        const std::lock_guard lock(takenLock);
+        std::vector<std::pair<std::string, json>> records;
+        for (std::size_t i = 0; i < requests.size() && i < taken.size(); ++i) {
+            if (taken[i]) {
+                for (const auto& record : json::parse(requests[i].body)) {
+                    records.emplace_back(requests[i].path, record);
+                }
+            }
+        }
+        return records;
+    }
+
+    static bool isDeletionOf(const json& record, const std::string& user)
+    {
+        return record.contains("$delete") && record["$distinct_id"] == user;
+    }
+
+    /// "alice" identified with pending events and people rows; her opt-out meets a failing server.
+    std::shared_ptr<TallyInstance> aliceOptsOutWhileTheServerFails()
+    {
+        auto instance = make(deliveringOptions());
+        instance->identify("alice");
+        instance->people()->set("plan", "pro");
+        instance->track("e");
+        instance->waitUntilIdle();
+        EXPECT_EQ(server.requestCount(), 0u);
+        serverFails = true;
+        instance->optOutTracking();
+        EXPECT_TRUE(server.waitForRequests(1));
+        instance->waitUntilIdle();
+        serverFails = false;
+        // It went alone, and everything else she recorded is gone.
+        const auto sent = server.requests();
+        EXPECT_EQ(sent.size(), 1u);
+        const json records = json::parse(sent.at(0).body);
+        EXPECT_EQ(sent[0].path, "/engage/");
+        EXPECT_EQ(records.size(), 1u);
+        EXPECT_TRUE(isDeletionOf(records[0], "alice")) << records.dump();
+        EXPECT_TRUE(events(*instance).empty());
+        EXPECT_TRUE(stored(*instance, PersistenceType::people).empty());
+        EXPECT_TRUE(stored(*instance, PersistenceType::people, true).empty());
+        return instance;
     }
 
     std::vector<ReceivedRequest> requestsTo(const std::string& path) const
@@ -104,43 +166,74 @@ TEST_F(InstanceDeliveryTest, TheProxyDelegateAddsHeadersToEveryKind)
     EXPECT_EQ(sent[0].target, "/track/?ip=1");
 }
 
-TEST_F(InstanceDeliveryTest, OptingOutDeletesTheProfileOfTheUserWhoOptsOutOnly)
+TEST_F(InstanceDeliveryTest, AnOptOutsDeletionIsRetriedAndIsTheOnlyRecordThatLeaves)
 {
-    auto instance = make(deliveringOptions());
-    instance->identify("alice");
-    instance->people()->set("plan", "pro");
-    instance->waitUntilIdle();
-    instance->optOutTracking();
-    ASSERT_TRUE(server.waitForRequests(1));
-    instance->waitUntilIdle();
-
-    const auto engage = requestsTo("/engage/");
-    ASSERT_EQ(engage.size(), 1u);
-    const json records = json::parse(engage[0].body);
-    ASSERT_EQ(records.size(), 3u); // the pending "$set", the deletion and the cleared charges
-    for (const auto& record : records) {
-        EXPECT_EQ(record["$distinct_id"], "alice");
-    }
-    EXPECT_TRUE(records[1].contains("$delete"));
-    EXPECT_TRUE(stored(*instance, PersistenceType::people).empty());
-
-    // The next user's first flush carries no deletion.
-    instance->optInTracking("bob");
-    instance->people()->set("plan", "free");
-    instance->waitUntilIdle();
+    auto instance = aliceOptsOutWhileTheServerFails();
     flushAndWait(*instance);
-    for (const auto& request : requestsTo("/engage/")) {
-        for (const auto& record : json::parse(request.body)) {
-            EXPECT_FALSE(record.contains("$delete") && record["$distinct_id"] == "bob") << record.dump();
-        }
-    }
+    flushAndWait(*instance);
+    instance->track("while opted out");
+    flushAndWait(*instance);
+
+    const auto records = takenRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].first, "/engage/");
+    EXPECT_TRUE(isDeletionOf(records[0].second, "alice")) << records[0].second.dump();
+    EXPECT_EQ(server.requestCount(), 2u);
 }
 
-TEST_F(InstanceDeliveryTest, NothingIsSentForAnInstanceThatRestartsOptedOut)
+TEST_F(InstanceDeliveryTest, AnOptOutsDeletionSurvivesARestartAndArrivesOnce)
+{
+    aliceOptsOutWhileTheServerFails().reset();
+    for (int run = 0; run < 2; ++run) {
+        auto again = make(deliveringOptions()); // its construction flushes at once
+        again->waitUntilIdle();
+        flushAndWait(*again);
+        EXPECT_TRUE(again->hasOptedOutTracking());
+    }
+    const auto records = takenRecords();
+    ASSERT_EQ(records.size(), 1u);
+    // Not stamped with the identity stored now, the fresh device id.
+    EXPECT_TRUE(isDeletionOf(records[0].second, "alice")) << records[0].second.dump();
+}
+
+TEST_F(InstanceDeliveryTest, AnOptInBeforeTheDeletionIsDeliveredStillSendsItFirst)
+{
+    auto instance = aliceOptsOutWhileTheServerFails();
+    instance->optInTracking("bob");
+    instance->people()->set("plan", "free");
+    instance->track("after");
+    instance->waitUntilIdle();
+    flushAndWait(*instance, true);
+
+    const auto records = takenRecords();
+    ASSERT_GE(records.size(), 3u);
+    EXPECT_TRUE(isDeletionOf(records[0].second, "alice")) << records[0].second.dump();
+    // Nothing of alice's but the deletion: the rest is bob's.
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        EXPECT_FALSE(records[i].second.contains("$delete")) << records[i].second.dump();
+        EXPECT_EQ(records[i].second.dump().find("alice"), std::string::npos) << records[i].second.dump();
+    }
+    EXPECT_TRUE(events(*instance).empty());
+}
+
+TEST_F(InstanceDeliveryTest, ASecondOptOutAddsNoSecondDeletion)
+{
+    auto instance = aliceOptsOutWhileTheServerFails();
+    instance->optOutTracking(); // its flush delivers the pending deletion
+    ASSERT_TRUE(server.waitForRequests(2));
+    instance->waitUntilIdle();
+    flushAndWait(*instance);
+    const auto records = takenRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_TRUE(isDeletionOf(records[0].second, "alice"));
+    EXPECT_EQ(server.requestCount(), 2u);
+}
+
+TEST_F(InstanceDeliveryTest, NothingIsSentOrKeptForAnInstanceThatRestartsOptedOut)
 {
     {
         auto first = make(options());
-        first->track("kept");
+        first->track("dropped");
         first->waitUntilIdle();
         first->optOutTracking();
         first->waitUntilIdle();
@@ -149,7 +242,7 @@ TEST_F(InstanceDeliveryTest, NothingIsSentForAnInstanceThatRestartsOptedOut)
     again->waitUntilIdle();
     flushAndWait(*again);
     EXPECT_EQ(server.requestCount(), 0u);
-    EXPECT_EQ(events(*again).size(), 1u);
+    EXPECT_TRUE(events(*again).empty());
 }
 
 TEST_F(InstanceDeliveryTest, ResigningActiveFlushes)
@@ -187,4 +280,32 @@ TEST_F(InstanceDeliveryTest, ShutdownDeliversWhatIsQueuedAndTakesNoMoreWork)
     instance->waitUntilIdle();
     EXPECT_TRUE(events(*instance).empty());
     EXPECT_EQ(server.requestCount(), 1u);
+}
+
+TEST_F(InstanceDeliveryTest, ShutdownLetsARequestInFlightFinishThenEndsTheTimerAndClosesTheStore)
+{
+    LoopbackServer slow([](const ReceivedRequest&, int) { return Answer{200, "1", {}, std::chrono::seconds(1)}; });
+    auto o = options();
+    o.serverURL = slow.baseURL();
+    o.flushInterval = 3600;
+    auto instance = make(o);
+    ASSERT_TRUE(mainQueue.runUntil([] { return analyticstest::threadNamed("tally.timer"); }));
+    instance->track("in flight");
+    instance->flush();
+    ASSERT_TRUE(slow.waitForRequests(1));
+
+    instance->shutdown(std::chrono::seconds(60));
+    // Joined on return; polled only because the system may take a moment to drop the thread.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (analyticstest::threadNamed("tally.timer") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    EXPECT_FALSE(analyticstest::threadNamed("tally.timer"));
+    EXPECT_TRUE(analyticstest::filesEndingIn(home.path(), "-wal").empty());
+    EXPECT_TRUE(analyticstest::filesEndingIn(home.path(), "-shm").empty());
+    EntityBatch left;
+    instance->trackingQueue()->sync(
+        [&] { left = instance->tallyPersistence()->loadEntitiesInBatch(PersistenceType::events); });
+    EXPECT_TRUE(left.empty());
+    EXPECT_EQ(slow.requestCount(), 1u);
 }

@@ -144,7 +144,7 @@ TEST_F(PeopleTest, WithTheInstanceGoneRecordsLackTheIdentityKeys)
     auto people = instance->people();
     auto persistence = instance->tallyPersistence();
     auto queue = instance->trackingQueue();
-    instance.reset();
+    releaseLast(instance);
     people->set("a", 1);
     queue->sync([] {});
     const EntityBatch batch = persistence->loadEntitiesInBatch(PersistenceType::people, 10, true);

@@ -201,7 +201,7 @@ TEST_F(RealRun, OnboardingThenStartSlappingListensAndPlays)
     EXPECT_TRUE(flagged) << "no defaults file holds the onboarding flag";
 
     // The replay keeps knocking: the main window listens and answers with sound.
-    QThread::sleep(4);
+    EXPECT_TRUE(waitFor([&] { return waveHasSound(wave); }, 60000)) << "no sound in " << wave.toStdString();
     ::kill(pid_t(app.processId()), SIGTERM);
     ASSERT_TRUE(app.waitForFinished(20000));
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);

@@ -73,8 +73,17 @@ public:
     void flushQueue(const EntityBatch& queue, FlushType type, const std::map<std::string, std::string>& headers = {},
                     const std::vector<URLQueryItem>& queryItems = {});
 
+    /// Sends `records` (at most one batch, no row ids) as one request, unless the back-off holds
+    /// requests back; true when the server took them. Nothing is reported to the delegate.
+    bool sendNow(const EntityBatch& records, FlushType type, const std::map<std::string, std::string>& headers = {},
+                 const std::vector<URLQueryItem>& queryItems = {});
+
     void startFlushTimer();
     void stopFlushTimer();
+    /// Stops the timer for good on the calling (main) thread: its thread has ended when this
+    /// returns, and no later start creates one. For the end of the application, whose main queue
+    /// no longer runs.
+    void closeFlushTimer();
     void applicationDidBecomeActive() override;
     void applicationWillResignActive() override;
 
@@ -92,6 +101,7 @@ private:
 
     mutable std::mutex timerLock;
     std::shared_ptr<RepeatingTimer> timer; // replaced only by blocks on the main queue
+    bool timerClosed = false;              // guarded by timerLock
     mutable std::mutex delegateLock;
     std::weak_ptr<FlushDelegate> weakDelegate;
     std::atomic<bool> useIP{true};

@@ -38,8 +38,8 @@ public:
     static void setMainInstance(const std::string& name);
     static void removeInstance(const std::string& name);
 
-    /// Flushes what may be sent within `deliveryLimit`, stops every instance's timer and queues.
-    /// The host calls it at exit, before it unbinds the main queue.
+    /// Stops every instance's timer, flushes what may be sent within `deliveryLimit` and closes the
+    /// stores. The host calls it on the main thread as it quits, while its event loop still runs.
     static void shutdown(std::chrono::milliseconds deliveryLimit);
 };
 

@@ -180,10 +180,10 @@ public:
     void applicationDidBecomeActive();
     void applicationWillResignActive();
 
-    /// Flushes what it may, stops the flush timer and takes no more work; returns once the tracking
-    /// queue has run everything queued before and the network queue has finished its sends, or once
-    /// `deliveryLimit` has passed, whichever comes first. Called by the host before it unbinds the
-    /// main queue at exit.
+    /// Stops the flush timer (its thread has ended on return), flushes what it may and takes no more
+    /// work; waits until the tracking queue has run everything queued before and the network queue
+    /// has finished its sends (a request in flight included), or until `deliveryLimit` has passed,
+    /// then closes the store. Called on the main thread while the application ends.
     void shutdown(std::chrono::milliseconds deliveryLimit);
 
     /// Waits until the tracking queue and then the network queue have run what was queued before
@@ -217,7 +217,12 @@ private:
     template <typename F> void enqueue(F&& work);
     void onTrackingQueue(std::function<void(TallyInstance&)> work);
     static void runOnMainQueue(const Completion& completion);
-    void deletePeopleOfDepartingUser();
+    void queueProfileDeletionOfDepartingUser(const std::string& departing); // tracking queue
+    bool hasPendingProfileDeletions() const;
+    /// Sends the pending profile deletions (network queue); false when some are still pending.
+    bool deliverPendingProfileDeletions();
+    void storePendingProfileDeletions(); // tracking queue
+    ServerProxyResource proxyResource() const;
 
     const std::string instanceName;
     const bool uniqueDistinctId;
@@ -250,6 +255,9 @@ private:
     std::optional<bool> optOut;
     Properties superProperties;
     Properties timedEvents;
+    EntityBatch pendingProfileDeletions;
+    // Counts opt-outs: a flush loaded before one must not send what the opt-out deleted.
+    std::uint64_t optOutCount = 0;
     std::map<std::string, std::shared_ptr<Group>> groups;
 };
 

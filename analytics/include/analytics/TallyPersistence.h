@@ -107,6 +107,10 @@ public:
     static void saveSuperProperties(const Properties& superProperties, const std::string& instanceName);
     static Properties loadSuperProperties(const std::string& instanceName);
     static void deleteTLUserDefaultsData(const std::string& instanceName);
+    /// The profile deletions of users who opted out that are not yet delivered, oldest first; each
+    /// record is complete (its "$distinct_id" is the departed user's). A reset keeps them.
+    static EntityBatch loadPendingProfileDeletions(const std::string& instanceName);
+    static void savePendingProfileDeletions(const EntityBatch& deletions, const std::string& instanceName);
 
     /// Imports this instance's legacy archive files once: records into the queue, settings into
     /// the user defaults, then deletes the files whose records are all stored (a file whose

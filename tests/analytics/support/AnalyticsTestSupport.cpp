@@ -1,8 +1,35 @@
 #include "AnalyticsTestSupport.h"
 
+#include <fstream>
 #include <memory>
 
 namespace analyticstest {
+
+bool threadNamed(const std::string& name)
+{
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string text;
+        std::getline(comm, text);
+        if (text == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::filesystem::path> filesEndingIn(const std::filesystem::path& folder, const std::string& suffix)
+{
+    std::vector<std::filesystem::path> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
+        if (entry.path().string().ends_with(suffix)) {
+            found.push_back(entry.path());
+        }
+    }
+    return found;
+}
 
 DrainedMainQueue::DrainedMainQueue() { previous = foundation::setMainQueue(this); }
 

@@ -38,6 +38,12 @@ private:
     foundation::MainQueue* previous = nullptr;
 };
 
+/// Whether a thread of this process carries `name` (as set with pthread_setname_np).
+bool threadNamed(const std::string& name);
+
+/// The files below `folder` whose names end in `suffix`.
+std::vector<std::filesystem::path> filesEndingIn(const std::filesystem::path& folder, const std::string& suffix);
+
 /// Collects every report of the logger; all levels are enabled while one exists.
 class LogCapture {
 public:

@@ -54,6 +54,16 @@ protected:
         return tally::TallyInstance::create(o);
     }
 
+    /// Drops `instance` as its last reference: first lets its queues finish the work that holds it
+    /// (construction's first flush holds it on the network queue while its request runs).
+    static void releaseLast(std::shared_ptr<tally::TallyInstance>& instance)
+    {
+        instance->waitUntilIdle();
+        const std::weak_ptr<tally::TallyInstance> weak = instance;
+        instance.reset();
+        EXPECT_TRUE(weak.expired());
+    }
+
     /// The stored records of a kind (with the given row flag), once the queues are idle.
     static tally::EntityBatch stored(tally::TallyInstance& instance, tally::PersistenceType type, bool flag = false)
     {
