@@ -336,7 +336,7 @@ EntityBatch TallyPersistence::loadPendingProfileDeletions(const std::string& ins
         return {};
     }
     const auto decoded = JSONHandler::deserializeData(*text);
-    auto records = decoded ? recordsOf(*decoded) : std::nullopt;
+    auto records = decoded ? detail::recordsOf(*decoded) : std::nullopt;
     if (!records) {
         TALLY_LOG_WARN("Failed to read the pending profile deletions");
         return {};
