@@ -520,7 +520,7 @@ EventLogPanel::EventLogPanel(ThwackoViewModel& vm, QWidget* parent)
         new LogPage(emptyState("bolt.slash", tr("Power monitoring is off"),
                                tr("Turn it on in Settings to log charging and AC power changes."), true),
                     emptyState("bolt.circle", tr("No power events yet"),
-                               tr("Plug or unplug your MacBook, or wait for charging to start or stop."), true),
+                               tr("Plug or unplug your laptop, or wait for charging to start or stop."), true),
                     pages);
     for (LogPage* page : logPages) {
         pages->addWidget(page);

@@ -206,7 +206,7 @@ OnboardingView::OnboardingView(ThwackoViewModel& vm, QWidget* parent)
     titles->setSpacing(8);
     QFont titleFont = theme::font(TextStyle::body, QFont::Bold);
     titleFont.setPixelSize(28);
-    auto* title = makeText(tr("So... you want to\nslap your Mac?"), titleFont, Tint::rgb(Qt::white), columnWidget);
+    auto* title = makeText(tr("So... you want to\nslap your laptop?"), titleFont, Tint::rgb(Qt::white), columnWidget);
     title->setWrapping(true);
     title->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     titles->addWidget(title);
@@ -220,10 +220,10 @@ OnboardingView::OnboardingView(ThwackoViewModel& vm, QWidget* parent)
         new CheckCard(new SymbolView("magnifyingglass.circle.fill", 24, Tint::of(SystemColor::blue)), columnWidget);
     sensorCard->setObjectName(QStringLiteral("sensorCheckSection"));
     sensorCard->column->addWidget(
-        makeText(tr("Can your Mac feel pain?"), theme::font(TextStyle::headline), Tint::rgb(Qt::white), sensorCard));
+        makeText(tr("Can your laptop feel pain?"), theme::font(TextStyle::headline), Tint::rgb(Qt::white), sensorCard));
     checkingRow = progressRow(tr("Checking..."), sensorCard);
     sensorFoundRow =
-        labelRow("checkmark.circle.fill", tr("Your Mac can feel. Sorry, Mac."), SystemColor::green, sensorCard);
+        labelRow("checkmark.circle.fill", tr("Your laptop can feel. Sorry, laptop."), SystemColor::green, sensorCard);
     sensorMissingRow = labelRow("xmark.circle.fill", tr("No accelerometer found."), SystemColor::red, sensorCard);
     for (QWidget* row : {checkingRow, sensorFoundRow, sensorMissingRow}) {
         sensorCard->column->addWidget(row);
@@ -356,7 +356,7 @@ void OnboardingView::refresh(bool animated)
     if (detected) {
         slapHeading->setText(tr("Ouch! That hurt."));
         slapHeading->setTint(Tint::of(SystemColor::green));
-        slapDetail->setText(tr("Your Mac felt that. You monster."));
+        slapDetail->setText(tr("Your laptop felt that. You monster."));
         if (animated) {
             widgets::animate(slapHeading, 300,
                              [this](qreal t) { slapHeading->setTint(Tint::of(SystemColor::green, t)); });
@@ -367,7 +367,7 @@ void OnboardingView::refresh(bool animated)
     } else {
         slapHeading->setText(tr("Go ahead. Hit it."));
         slapHeading->setTint(Tint::of(available ? SystemColor::green : SystemColor::gray));
-        slapDetail->setText(tr("Your Mac is waiting. Nervously."));
+        slapDetail->setText(tr("Your laptop is waiting. Nervously."));
     }
     slapDetail->setVisible(detected || !waiting);
     waitingRow->setVisible(waiting && !detected);

@@ -357,7 +357,7 @@ std::vector<InfoRow> SettingsView::aboutRows(const foundation::Bundle& bundle)
     return {
         {QStringLiteral("Version"), text("CFBundleShortVersionString", "1.0")},
         {QStringLiteral("Platform"), text("BonklyPlatform", "Linux")},
-        {QStringLiteral("Sensor"), text("BonklySensor", "Built-in IMU via HID")},
+        {QStringLiteral("Sensor"), text("BonklySensor", "Built-in accelerometer")},
     };
 }
 

@@ -43,7 +43,7 @@ TEST_F(OnboardingTest, AFirstLaunchOpensTheOnboardingAt440By640)
     EXPECT_EQ(window->size(), QSize(440, 640));
     EXPECT_EQ(window->windowTitle(), "Bonkly");
     EXPECT_TRUE(showsText(onboarding(), "Checking..."));
-    EXPECT_TRUE(showsText(onboarding(), "Your Mac is waiting. Nervously."));
+    EXPECT_TRUE(showsText(onboarding(), "Your laptop is waiting. Nervously."));
     EXPECT_EQ(button(onboarding(), "Start Slapping"), nullptr);
 }
 
@@ -53,7 +53,7 @@ TEST_F(OnboardingTest, AKnockPassesTheSlapTestAndStartSlappingOpensTheMainWindow
     ASSERT_TRUE(pumpUntil([&] { return onboarding()->waitingForSlap(); }));
     EXPECT_TRUE(onboarding()->sensorAvailable());
     EXPECT_TRUE(vm->isRunning());
-    EXPECT_TRUE(showsText(onboarding(), "Your Mac can feel. Sorry, Mac."));
+    EXPECT_TRUE(showsText(onboarding(), "Your laptop can feel. Sorry, laptop."));
     EXPECT_TRUE(showsText(onboarding(), "Waiting for a slap..."));
 
     knock(1.5);
