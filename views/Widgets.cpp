@@ -1,5 +1,6 @@
 #include "views/Widgets.h"
 
+#include "views/FocusRing.h"
 #include "views/FormattedText.h"
 #include "views/Symbols.h"
 
@@ -77,6 +78,9 @@ QVariantAnimation* animate(QObject* owner, int ms, std::function<void(qreal)> ap
 
 void useSlimScrollBars(QAbstractScrollArea* area)
 {
+    // The area draws no focus of its own, so Tab passes it by for the controls inside, which it
+    // scrolls into view as they take the focus.
+    area->setFocusPolicy(Qt::NoFocus);
     area->verticalScrollBar()->setStyleSheet(QStringLiteral(
         "QScrollBar:vertical { width: 10px; background: transparent; margin: 2px 2px 2px 0; }"
         "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 0.5); border-radius: 3px; min-height: 28px; }"
@@ -379,6 +383,7 @@ PillButton::PillButton(bool p, QWidget* parent)
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFont(theme::font(theme::TextStyle::headline));
+    focusring::follow();
 }
 
 void PillButton::setContent(const QString& title, std::string symbol)
@@ -463,9 +468,8 @@ void PillButton::paintEvent(QPaintEvent*)
     QPainterPath path;
     path.addRoundedRect(box, 8, 8);
     painter.fillPath(path, fill);
-    if (hasFocus()) {
-        painter.setPen(QPen(theme::withOpacity(theme::color(theme::SystemColor::blue, palette()), 0.7), 2));
-        painter.drawPath(path);
+    if (focusring::shows(this)) {
+        focusring::paint(painter, path, palette());
     }
     painter.setFont(font());
     const QFontMetricsF metrics(font());
@@ -495,6 +499,7 @@ SymbolButton::SymbolButton(std::string symbol, int px, Tint t, const QString& ac
     setAccessibleName(accessible);
     setToolTip(accessible);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    focusring::follow();
 }
 
 QSize SymbolButton::sizeHint() const { return {pixels + 8, pixels + 8}; }
@@ -508,6 +513,11 @@ void SymbolButton::paintEvent(QPaintEvent*)
     }
     painter.drawPixmap(QPointF((width() - pixels) / 2.0, (height() - pixels) / 2.0),
                        symbols::symbolPixmap(symbolName, pixels, color, devicePixelRatioF()));
+    if (focusring::shows(this)) {
+        QPainterPath ring;
+        ring.addEllipse(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5));
+        focusring::paint(painter, ring, palette());
+    }
 }
 
 // ---- PlainTextButton
@@ -521,12 +531,14 @@ PlainTextButton::PlainTextButton(const QString& title, QFont font, Tint t, QWidg
     setAccessibleName(title);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    focusring::follow();
 }
 
 QSize PlainTextButton::sizeHint() const
 {
+    // Room for the focus ring around the title.
     const QFontMetrics metrics(font_);
-    return {metrics.horizontalAdvance(text()) + 4, metrics.height() + 2};
+    return {metrics.horizontalAdvance(text()) + 10, metrics.height() + 4};
 }
 
 void PlainTextButton::paintEvent(QPaintEvent*)
@@ -535,6 +547,11 @@ void PlainTextButton::paintEvent(QPaintEvent*)
     painter.setFont(font_);
     painter.setPen(isDown() ? theme::color(theme::SystemColor::primary, palette()) : tint.resolve(palette()));
     painter.drawText(rect(), Qt::AlignCenter, text());
+    if (focusring::shows(this)) {
+        QPainterPath ring;
+        ring.addRoundedRect(QRectF(rect()).adjusted(1.25, 1.25, -1.25, -1.25), 4, 4);
+        focusring::paint(painter, ring, palette());
+    }
 }
 
 // ---- Separator
