@@ -227,6 +227,16 @@ TEST_F(KeyboardFocusTest, PicturesOfTheRings)
         drain();
         ASSERT_TRUE(
             window->grab().save(traytest::screenshotPath(QStringLiteral("focus-main-%1").arg(paletteCase.name))));
+        for (const char* name : {"Sexy", "Slaps"}) {
+            for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+                if (button->accessibleName() == QString::fromUtf8(name)) {
+                    button->setFocus(Qt::TabFocusReason);
+                }
+            }
+            drain();
+            ASSERT_TRUE(window->grab().save(
+                traytest::screenshotPath(QStringLiteral("focus-%1-%2").arg(name, paletteCase.name))));
+        }
         traytest::click(gear());
         drain();
         SettingsView* sheet = presenter->sheet();

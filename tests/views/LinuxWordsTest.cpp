@@ -11,11 +11,13 @@
 #include "views/MenuBarExtraView.h"
 #include "views/OnboardingView.h"
 #include "views/SettingsView.h"
+#include "views/Theme.h"
 
 #include <QAbstractButton>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QScrollArea>
+#include <QScrollBar>
 
 #include <cstdlib>
 
@@ -249,6 +251,16 @@ TEST_F(LinuxWordsTest, TheAboutCardsSensorValueFitsItsRow)
         QWidget* viewport = sheet.scrollArea()->viewport();
         EXPECT_LE(card->mapTo(viewport, QPoint(card->width() - 1, 0)).x(), viewport->width() - 24)
             << row.label.toStdString() << ": the card is pushed past the sheet's edge";
+    }
+    // Pictures of the card as shipped, in both palettes, for a person to look at.
+    QScrollBar* bar = sheet.scrollArea()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    for (const auto& [name, palette] :
+         {std::pair{"light", &theme::lightPalette}, std::pair{"dark", &theme::darkPalette}}) {
+        sheet.setPalette(palette());
+        settle();
+        const QString file = QStringLiteral(THWACKO_SCREENSHOT_DIR "/settings-about-shipped-%1.png").arg(name);
+        EXPECT_TRUE(sheet.grab().save(file)) << file.toStdString();
     }
 }
 
