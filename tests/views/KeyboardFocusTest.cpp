@@ -144,6 +144,17 @@ TEST_F(KeyboardFocusTest, TabReachesEveryControlOfTheMainWindowEachWithItsRingAn
     drain();
     ASSERT_NE(QApplication::focusWidget(), nullptr);
     EXPECT_TRUE(focusring::shows(QApplication::focusWidget()));
+
+    // The custom mode's "Browse..." (drawn by the style) is reached too and shows its focus.
+    vm->stop();
+    vm->setSelectedMode(SoundPackType::custom);
+    drain();
+    const std::vector<QWidget*> custom = tabThrough(window.get());
+    const auto browse = std::find_if(custom.begin(), custom.end(),
+                                     [](QWidget* widget) { return widget->accessibleName() == "Browse..."; });
+    ASSERT_NE(browse, custom.end()) << "Browse... is not reached by Tab";
+    (*browse)->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(ringShows(*browse)) << "Browse... shows no focus";
 }
 
 TEST_F(KeyboardFocusTest, TheSheetsCloseButtonSwitchesAndSlidersShowTheirRingsAndEscapeClosesIt)
