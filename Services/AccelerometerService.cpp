@@ -1,5 +1,7 @@
 #include "Services/AccelerometerService.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -30,17 +32,28 @@ std::int32_t AccelerometerError::code() const
     return 0;
 }
 
+bool AccelerometerError::isPermissionDenied() const
+{
+    const auto* open = std::get_if<CannotOpen>(&value);
+    return open && open->code == -EACCES;
+}
+
 std::string AccelerometerError::errorDescription() const
 {
     if (isDeviceNotFound()) {
-        return "Accelerometer not found. Make sure you're on an Apple Silicon MacBook.";
+        return "Accelerometer not found. Make sure this laptop has a motion sensor.";
     }
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(static_cast<std::uint32_t>(code())));
     if (isDeviceLost()) {
         return std::string("Lost the accelerometer (code: ") + hex + ").";
     }
-    return std::string("Cannot open accelerometer (code: ") + hex + ").";
+    std::string text = std::string("Cannot open accelerometer (code: ") + hex + ").";
+    if (isPermissionDenied()) {
+        text += " This user may not read the motion sensor; the udev rules file 70-thwacko-sensors.rules grants "
+                "access.";
+    }
+    return text;
 }
 
 AccelerometerService::AccelerometerService(std::shared_ptr<hid::Backend> backend)
@@ -80,31 +93,66 @@ void AccelerometerService::setOnError(ErrorHandler handler) { replace(errorHandl
 AccelerometerService::ReadyHandler AccelerometerService::onReady() const { return read(readyHandler); }
 void AccelerometerService::setOnReady(ReadyHandler handler) { replace(readyHandler, std::move(handler)); }
 
-std::optional<hid::ServiceId> AccelerometerService::findSensorService() const
+bool AccelerometerService::isSensor(hid::ServiceId service) const
 {
-    if (!backend) {
-        return std::nullopt;
-    }
-    std::vector<hid::ServiceId> services;
-    if (backend->matchingServices(hid::kSensorServiceClass, services) != hid::kSuccess) {
-        return std::nullopt;
-    }
-    for (const hid::ServiceId service : services) {
-        const auto properties = backend->properties(service).value_or(hid::PropertyDictionary{});
-        if (integerProperty(properties, hid::kPrimaryUsagePageKey) == pageVendor &&
-            integerProperty(properties, hid::kPrimaryUsageKey) == usageAccel) {
-            return service;
-        }
-    }
-    return std::nullopt;
+    const auto properties = backend->properties(service).value_or(hid::PropertyDictionary{});
+    return integerProperty(properties, hid::kPrimaryUsagePageKey) == pageVendor &&
+           integerProperty(properties, hid::kPrimaryUsageKey) == usageAccel;
 }
 
-bool AccelerometerService::isAvailable() const { return findSensorService().has_value(); }
+AccelerometerService::SensorSearch AccelerometerService::findSensorService() const
+{
+    SensorSearch search;
+    if (!backend) {
+        return search;
+    }
+    std::vector<hid::ServiceId> unreadable;
+    if (backend->unreadableServices(hid::kSensorServiceClass, unreadable) != hid::kSuccess) {
+        unreadable.clear();
+    }
+    std::vector<hid::ServiceId> services;
+    if (backend->matchingServices(hid::kSensorServiceClass, services) == hid::kSuccess) {
+        for (const hid::ServiceId service : services) {
+            if (!isSensor(service)) {
+                continue;
+            }
+            if (std::find(unreadable.begin(), unreadable.end(), service) == unreadable.end()) {
+                search.readable = service;
+                return search;
+            }
+            if (!search.listedUnreadable) {
+                search.listedUnreadable = service;
+            }
+        }
+    }
+    search.unreadable =
+        search.listedUnreadable ||
+        std::any_of(unreadable.begin(), unreadable.end(), [this](hid::ServiceId service) { return isSensor(service); });
+    return search;
+}
+
+SensorAvailability AccelerometerService::availability() const
+{
+    const SensorSearch search = findSensorService();
+    if (search.readable) {
+        return SensorAvailability::available;
+    }
+    return search.unreadable ? SensorAvailability::notReadable : SensorAvailability::notFound;
+}
 
 AccelerometerService::OpenOutcome AccelerometerService::findAndOpenDevice()
 {
-    const auto service = findSensorService();
+    const SensorSearch search = findSensorService();
+    // A listed sensor is opened even when its permissions say no, so the error carries the
+    // open call's own code; one left out of the list is reported without being touched.
+    const std::optional<hid::ServiceId> service = search.readable ? search.readable : search.listedUnreadable;
     if (!service) {
+        if (search.unreadable) {
+            if (const ErrorHandler handler = onError()) {
+                handler(AccelerometerError::cannotOpen(-EACCES));
+            }
+            return {nullptr, true};
+        }
         return {};
     }
     std::unique_ptr<hid::Device> device = backend->createDevice(*service);

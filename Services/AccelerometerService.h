@@ -28,6 +28,8 @@ public:
 
     bool isDeviceNotFound() const { return std::holds_alternative<DeviceNotFound>(value); }
     bool isDeviceLost() const { return std::holds_alternative<DeviceLost>(value); }
+    /// A sensor that this user may not read (cannotOpen with -EACCES).
+    bool isPermissionDenied() const;
     /// The open call's code for cannotOpen, the device layer's for deviceLost.
     std::int32_t code() const;
     /// The text the user is shown.
@@ -39,6 +41,13 @@ private:
     {
     }
     std::variant<DeviceNotFound, CannotOpen, DeviceLost> value;
+};
+
+/// What the sensor check finds.
+enum class SensorAvailability {
+    available,   ///< a sensor this user may read
+    notFound,    ///< no sensor at all
+    notReadable, ///< a sensor, but this user may not read it
 };
 
 /// Finds the laptop's motion sensor, opens and configures it, and hands one decoded report in
@@ -68,8 +77,11 @@ public:
     AccelerometerService(const AccelerometerService&) = delete;
     AccelerometerService& operator=(const AccelerometerService&) = delete;
 
-    /// True when a sensor service exists; opens nothing.
-    bool isAvailable() const;
+    /// Whether there is a sensor and whether this user may read it, decided from the device
+    /// files' permissions; opens nothing.
+    SensorAvailability availability() const;
+    /// True when there is a sensor this user may read; opens nothing.
+    bool isAvailable() const { return availability() == SensorAvailability::available; }
 
     SampleHandler onSample() const;
     void setOnSample(SampleHandler handler);
@@ -79,7 +91,9 @@ public:
     void setOnReady(ReadyHandler handler);
 
     /// Finds, opens, configures and schedules the sensor, then calls onReady; on failure calls
-    /// onError exactly once and stays idle. A no-op while started.
+    /// onError exactly once and stays idle: deviceNotFound without a sensor, cannotOpen with the
+    /// open call's code, or with -EACCES for a sensor left unopened because this user may not
+    /// read it. A no-op while started.
     /// When the started sensor is lost (a read error or hang-up), the service releases it, so a
     /// later start() opens it again, and calls onError with deviceLost, on the main thread.
     void start();
@@ -95,11 +109,16 @@ public:
     static double decodeAxis(const std::uint8_t* report, std::size_t offset);
 
 private:
-    /// The first service that is the sensor, or nullopt.
-    std::optional<hid::ServiceId> findSensorService() const;
+    struct SensorSearch {
+        std::optional<hid::ServiceId> readable;         ///< the first sensor this user may read
+        std::optional<hid::ServiceId> listedUnreadable; ///< else the first listed one it may not
+        bool unreadable = false;                        ///< a sensor this user may not read is there
+    };
+    SensorSearch findSensorService() const;
+    bool isSensor(hid::ServiceId service) const;
     struct OpenOutcome {
         std::unique_ptr<hid::Device> device; ///< the opened device, or nullptr
-        bool openFailed = false;             ///< found and created, but open failed (already reported)
+        bool openFailed = false;             ///< found, but not opened (already reported)
     };
     /// Applies the matching rule to the first sensor service, creates and opens its device.
     OpenOutcome findAndOpenDevice();

@@ -1,6 +1,7 @@
 #include "views/ContentView.h"
 
 #include "ViewModels/ThwackoViewModel.h"
+#include "views/FocusRing.h"
 #include "views/Symbols.h"
 #include "views/TextLabels.h"
 #include "views/Widgets.h"
@@ -98,6 +99,7 @@ public:
         setCheckable(true);
         setCursor(Qt::PointingHandCursor);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        focusring::follow();
     }
 
     SoundPackType mode() const { return type; }
@@ -138,6 +140,9 @@ protected:
         if (selection > 0) {
             painter.setPen(QPen(theme::withOpacity(pink, selection * (isEnabled() ? 1.0 : 0.5)), 1.5));
             painter.drawPath(path);
+        }
+        if (focusring::shows(this)) {
+            focusring::paint(painter, path, palette());
         }
         const int icon = 18;
         const QFont font = labelFont();

@@ -1,6 +1,7 @@
 #include "views/EventLogPanel.h"
 
 #include "ViewModels/ThwackoViewModel.h"
+#include "views/FocusRing.h"
 #include "views/FormattedText.h"
 #include "views/TextLabels.h"
 #include "views/Widgets.h"
@@ -420,6 +421,7 @@ public:
         setCursor(Qt::PointingHandCursor);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setFont(theme::font(TextStyle::subheadline));
+        focusring::follow();
     }
     QSize sizeHint() const override { return {fontMetrics().horizontalAdvance(text()) + 24, 24}; }
 
@@ -443,6 +445,11 @@ protected:
         painter.setFont(f);
         painter.setPen(theme::color(isChecked() ? SystemColor::primary : SystemColor::secondary, palette()));
         painter.drawText(rect(), Qt::AlignCenter, text());
+        if (focusring::shows(this)) {
+            QPainterPath ring;
+            ring.addRoundedRect(QRectF(rect()).adjusted(1.25, 1.25, -1.25, -1.25), 5, 5);
+            focusring::paint(painter, ring, palette());
+        }
     }
 };
 
@@ -520,7 +527,7 @@ EventLogPanel::EventLogPanel(ThwackoViewModel& vm, QWidget* parent)
         new LogPage(emptyState("bolt.slash", tr("Power monitoring is off"),
                                tr("Turn it on in Settings to log charging and AC power changes."), true),
                     emptyState("bolt.circle", tr("No power events yet"),
-                               tr("Plug or unplug your MacBook, or wait for charging to start or stop."), true),
+                               tr("Plug or unplug your laptop, or wait for charging to start or stop."), true),
                     pages);
     for (LogPage* page : logPages) {
         pages->addWidget(page);

@@ -1,5 +1,6 @@
 #include "views/OnboardingView.h"
 
+#include "Services/AccelerometerService.h"
 #include "Services/Analytics.h"
 #include "ViewModels/ThwackoViewModel.h"
 #include "views/Symbols.h"
@@ -39,6 +40,22 @@ QWidget* labelRow(const char* symbol, const QString& title, SystemColor color, Q
     layout->addWidget(label, 1);
     row->setAccessibleName(title);
     return row;
+}
+
+/// A secondary line that wraps (the hint under a failed check).
+TextLabel* hint(const QString& text, QWidget* parent)
+{
+    auto* label = makeText(text, theme::font(TextStyle::footnote), Tint::of(SystemColor::secondary), parent);
+    label->setWrapping(true);
+    return label;
+}
+
+/// An empty item of fixed height in the column.
+QWidget* gap(QWidget* parent)
+{
+    auto* spacer = new QWidget(parent);
+    spacer->setFixedHeight(20);
+    return spacer;
 }
 
 QWidget* progressRow(const QString& title, QWidget* parent)
@@ -87,6 +104,20 @@ protected:
 /// slightly larger logo.
 class HeroIcon final : public QWidget {
 public:
+    /// The logo's frame: at most 200 x 170 and no wider than the hero, centred.
+    static constexpr qreal logoMaxWidth = 200;
+    static constexpr qreal logoMaxHeight = 170;
+
+    /// Where the logo is drawn in a hero of `w` x `h` at `scale`.
+    static QRectF logoRect(int w, int h, qreal scale = 1.0)
+    {
+        const qreal aspect = symbols::imageAspectRatio("BonklyLogo");
+        const QSizeF frame(std::min(logoMaxWidth, qreal(w)), logoMaxHeight);
+        const QSizeF logo = QSizeF(aspect, 1.0).scaled(frame, Qt::KeepAspectRatio) * scale;
+        const QPointF centre(w / 2.0, h / 2.0);
+        return {centre - QPointF(logo.width() / 2, logo.height() / 2), logo};
+    }
+
     explicit HeroIcon(QWidget* parent)
         : QWidget(parent)
     {
@@ -136,19 +167,20 @@ protected:
         painter.setBrush(gradient);
         painter.drawEllipse(centre, 88, 88);
 
-        // The logo fits 200 x 170, scaled by 1.0 to 1.04, with a shadow of the state colour.
+        // The logo fits its frame, scaled by 1.0 to 1.04, with a shadow of the state colour.
         const qreal s = std::clamp(springValue, -0.2, 1.4);
         const qreal scale = 1.0 + 0.04 * s;
-        const qreal aspect = symbols::imageAspectRatio("BonklyLogo");
-        QSizeF logo(std::min(200.0, double(width())), 170.0);
-        logo = QSizeF(aspect, 1.0).scaled(logo, Qt::KeepAspectRatio) * scale * 0.62;
-        const QRectF target(centre - QPointF(logo.width() / 2, logo.height() / 2), logo);
+        const QRectF target = logoRect(width(), height(), scale);
+        // The shadow follows the artwork's rounded square: 6/120 in from its edges, corners 26/120.
+        const qreal inset = target.width() * 6.0 / 120.0;
+        const qreal corner = target.width() * 26.0 / 120.0;
+        const QRectF body = target.adjusted(inset, inset, -inset, -inset);
         const qreal radius = 14 + 6 * s;
         const QColor shadow = theme::withOpacity(widgets::mix(pink, green, std::clamp(s, 0.0, 1.0)), 0.45);
         for (int ring = int(radius); ring > 0; ring -= 2) {
             QPainterPath path;
-            path.addRoundedRect(target.adjusted(-ring * 0.5, -ring * 0.5, ring * 0.5, ring * 0.5), 26 + ring * 0.5,
-                                26 + ring * 0.5);
+            path.addRoundedRect(body.adjusted(-ring * 0.5, -ring * 0.5, ring * 0.5, ring * 0.5), corner + ring * 0.5,
+                                corner + ring * 0.5);
             painter.fillPath(path, theme::withOpacity(shadow, 0.12 * (1.0 - ring / (radius + 1))));
         }
         painter.drawPixmap(target, symbols::imagePixmap("BonklyLogo", target.size().toSize(), devicePixelRatioF()),
@@ -197,16 +229,19 @@ OnboardingView::OnboardingView(ThwackoViewModel& vm, QWidget* parent)
     auto* column = new QVBoxLayout(columnWidget);
     column->setContentsMargins(32, 0, 32, 0);
     column->setSpacing(28);
-    column->addSpacing(20);
+    // The gaps are items of the column, so its spacing lies on both sides of them too (a layout
+    // adds no spacing next to a plain spacer).
+    column->addWidget(gap(columnWidget));
 
     hero = new HeroIcon(columnWidget);
+    hero->setObjectName(QStringLiteral("heroIcon"));
     column->addWidget(hero);
 
     auto* titles = new QVBoxLayout;
     titles->setSpacing(8);
     QFont titleFont = theme::font(TextStyle::body, QFont::Bold);
     titleFont.setPixelSize(28);
-    auto* title = makeText(tr("So... you want to\nslap your Mac?"), titleFont, Tint::rgb(Qt::white), columnWidget);
+    auto* title = makeText(tr("So... you want to\nslap your laptop?"), titleFont, Tint::rgb(Qt::white), columnWidget);
     title->setWrapping(true);
     title->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     titles->addWidget(title);
@@ -220,12 +255,19 @@ OnboardingView::OnboardingView(ThwackoViewModel& vm, QWidget* parent)
         new CheckCard(new SymbolView("magnifyingglass.circle.fill", 24, Tint::of(SystemColor::blue)), columnWidget);
     sensorCard->setObjectName(QStringLiteral("sensorCheckSection"));
     sensorCard->column->addWidget(
-        makeText(tr("Can your Mac feel pain?"), theme::font(TextStyle::headline), Tint::rgb(Qt::white), sensorCard));
+        makeText(tr("Can your laptop feel pain?"), theme::font(TextStyle::headline), Tint::rgb(Qt::white), sensorCard));
     checkingRow = progressRow(tr("Checking..."), sensorCard);
     sensorFoundRow =
-        labelRow("checkmark.circle.fill", tr("Your Mac can feel. Sorry, Mac."), SystemColor::green, sensorCard);
+        labelRow("checkmark.circle.fill", tr("Your laptop can feel. Sorry, laptop."), SystemColor::green, sensorCard);
     sensorMissingRow = labelRow("xmark.circle.fill", tr("No accelerometer found."), SystemColor::red, sensorCard);
-    for (QWidget* row : {checkingRow, sensorFoundRow, sensorMissingRow}) {
+    sensorMissingHint = hint(
+        tr("This machine may have no motion sensor. To try Bonkly anyway, start it with --sensor replay."), sensorCard);
+    sensorUnreadableRow = labelRow("xmark.circle.fill", tr("Found a motion sensor, but this user may not read it."),
+                                   SystemColor::red, sensorCard);
+    sensorUnreadableHint =
+        hint(tr("Install 70-thwacko-sensors.rules (see the README), then open this window again."), sensorCard);
+    for (QWidget* row : {checkingRow, sensorFoundRow, sensorMissingRow, static_cast<QWidget*>(sensorMissingHint),
+                         sensorUnreadableRow, static_cast<QWidget*>(sensorUnreadableHint)}) {
         sensorCard->column->addWidget(row);
     }
     column->addWidget(sensorCard);
@@ -249,12 +291,16 @@ OnboardingView::OnboardingView(ThwackoViewModel& vm, QWidget* parent)
     goButton->setVerticalPadding(12);
     connect(goButton, &QAbstractButton::clicked, this, &OnboardingView::goButtonAction);
     column->addWidget(goButton);
-    column->addSpacing(20);
+    QWidget* bottomGap = gap(columnWidget);
+    bottomGap->setObjectName(QStringLiteral("bottomGap"));
+    column->addWidget(bottomGap);
     column->addStretch(1);
     scroll->setWidget(columnWidget);
 
     refresh(false);
 }
+
+QRectF OnboardingView::logoFrame() const { return HeroIcon::logoRect(hero->width(), hero->height()); }
 
 void OnboardingView::showEvent(QShowEvent* event)
 {
@@ -292,7 +338,9 @@ void OnboardingView::disappear()
 
 void OnboardingView::runSensorCheck()
 {
-    available = viewModel.accelerometer().isAvailable();
+    const SensorAvailability found = viewModel.accelerometer().availability();
+    available = found == SensorAvailability::available;
+    unreadable = found == SensorAvailability::notReadable;
     checkDone = true;
     refresh(true);
     if (available) {
@@ -339,9 +387,14 @@ void OnboardingView::refresh(bool animated)
 {
     checkingRow->setVisible(!checkDone);
     sensorFoundRow->setVisible(checkDone && available);
-    sensorMissingRow->setVisible(checkDone && !available);
+    const bool missing = checkDone && !available && !unreadable;
+    const bool refused = checkDone && !available && unreadable;
+    sensorMissingRow->setVisible(missing);
+    sensorMissingHint->setVisible(missing);
+    sensorUnreadableRow->setVisible(refused);
+    sensorUnreadableHint->setVisible(refused);
     if (animated && checkDone) {
-        QWidget* result = available ? sensorFoundRow : sensorMissingRow;
+        QWidget* result = available ? sensorFoundRow : unreadable ? sensorUnreadableRow : sensorMissingRow;
         const auto labels = result->findChildren<TextLabel*>();
         const SystemColor color = available ? SystemColor::green : SystemColor::red;
         widgets::animate(result, 400, [labels, color](qreal t) {
@@ -356,7 +409,7 @@ void OnboardingView::refresh(bool animated)
     if (detected) {
         slapHeading->setText(tr("Ouch! That hurt."));
         slapHeading->setTint(Tint::of(SystemColor::green));
-        slapDetail->setText(tr("Your Mac felt that. You monster."));
+        slapDetail->setText(tr("Your laptop felt that. You monster."));
         if (animated) {
             widgets::animate(slapHeading, 300,
                              [this](qreal t) { slapHeading->setTint(Tint::of(SystemColor::green, t)); });
@@ -367,7 +420,7 @@ void OnboardingView::refresh(bool animated)
     } else {
         slapHeading->setText(tr("Go ahead. Hit it."));
         slapHeading->setTint(Tint::of(available ? SystemColor::green : SystemColor::gray));
-        slapDetail->setText(tr("Your Mac is waiting. Nervously."));
+        slapDetail->setText(tr("Your laptop is waiting. Nervously."));
     }
     slapDetail->setVisible(detected || !waiting);
     waitingRow->setVisible(waiting && !detected);

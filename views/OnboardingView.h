@@ -32,8 +32,13 @@ public:
 
     bool sensorCheckDone() const { return checkDone; }
     bool sensorAvailable() const { return available; }
+    /// The check found a sensor that this user may not read (sensorAvailable() is false then).
+    bool sensorUnreadable() const { return unreadable; }
     bool waitingForSlap() const { return waiting; }
     bool slapDetected() const { return detected; }
+
+    /// Where the hero draws the logo at rest, in the hero's coordinates.
+    QRectF logoFrame() const;
 
     QSize sizeHint() const override { return {440, 640}; }
 
@@ -54,6 +59,7 @@ private:
     ThwackoViewModel& viewModel;
     bool checkDone = false;
     bool available = false;
+    bool unreadable = false;
     bool waiting = false;
     bool detected = false;
     std::int64_t baseline = 0;
@@ -66,6 +72,9 @@ private:
     QWidget* checkingRow = nullptr;
     QWidget* sensorFoundRow = nullptr;
     QWidget* sensorMissingRow = nullptr;
+    widgets::TextLabel* sensorMissingHint = nullptr;
+    QWidget* sensorUnreadableRow = nullptr;
+    widgets::TextLabel* sensorUnreadableHint = nullptr;
     widgets::SymbolView* slapIcon = nullptr;
     widgets::TextLabel* slapHeading = nullptr;
     widgets::TextLabel* slapDetail = nullptr;

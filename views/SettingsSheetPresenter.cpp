@@ -21,6 +21,12 @@ SettingsView* SettingsSheetPresenter::sheet() const { return shown.data(); }
 
 bool SettingsSheetPresenter::eventFilter(QObject* watched, QEvent* event)
 {
+    // A window with its sheet open hands the keyboard to the sheet, so Escape closes it even
+    // after a click on the window (which it blocks) took the focus there.
+    if (watched == &window && event->type() == QEvent::WindowActivate && shown && shown->isVisible()) {
+        shown->raise();
+        shown->activateWindow();
+    }
     // A window closed with its sheet open comes back without it, ready for the gear button.
     if (watched == &window && event->type() == QEvent::Hide && !window.isMinimized() && shown) {
         shown->dismiss();

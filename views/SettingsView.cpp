@@ -2,6 +2,7 @@
 
 #include "ViewModels/ThwackoViewModel.h"
 #include "platform/foundation/Bundle.h"
+#include "views/FocusRing.h"
 #include "views/SheetStyle.h"
 #include "views/SwitchButton.h"
 #include "views/Symbols.h"
@@ -17,7 +18,6 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <variant>
@@ -175,17 +175,13 @@ QWidget* SettingsView::makeHeader()
     row->addWidget(makeText(QStringLiteral("Settings"), sheetstyle::title2Bold(), sheetstyle::primary(palette())));
     row->addStretch(1);
 
-    auto* button = new QToolButton;
-    button->setObjectName(QStringLiteral("settingsClose"));
-    button->setAutoRaise(true);
-    button->setFocusPolicy(Qt::TabFocus);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setAccessibleName(QStringLiteral("Close"));
     const int side = QFontMetrics(sheetstyle::title3()).height();
-    button->setIcon(symbols::symbolIcon("xmark.circle.fill", sheetstyle::secondary(palette())));
-    button->setIconSize({side, side});
-    button->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; padding: 0; }"));
-    connect(button, &QToolButton::clicked, this, &SettingsView::dismiss);
+    auto* button = new widgets::SymbolButton("xmark.circle.fill", side,
+                                             widgets::Tint::of(theme::SystemColor::secondary), QStringLiteral("Close"));
+    button->setObjectName(QStringLiteral("settingsClose"));
+    button->setToolTip(QString()); // no help text
+    button->setFocusPolicy(Qt::TabFocus);
+    connect(button, &QAbstractButton::clicked, this, &SettingsView::dismiss);
     row->addWidget(button);
     close = button;
     return header;
@@ -236,7 +232,7 @@ QWidget* SettingsView::makeSliderRow(const SliderSetting& setting)
 
     auto* sliderLine = new QHBoxLayout;
     sliderLine->addWidget(makeText(setting.sliderLabel, font(), sheetstyle::primary(pal)));
-    auto* slider = new QSlider(Qt::Horizontal);
+    auto* slider = new AccentSlider;
     slider->setObjectName(QStringLiteral("slider.") + setting.title);
     slider->setAccessibleName(setting.sliderLabel);
     slider->setRange(0, setting.positions() - 1);
@@ -357,7 +353,7 @@ std::vector<InfoRow> SettingsView::aboutRows(const foundation::Bundle& bundle)
     return {
         {QStringLiteral("Version"), text("CFBundleShortVersionString", "1.0")},
         {QStringLiteral("Platform"), text("BonklyPlatform", "Linux")},
-        {QStringLiteral("Sensor"), text("BonklySensor", "Built-in IMU via HID")},
+        {QStringLiteral("Sensor"), text("BonklySensor", "Built-in accelerometer")},
     };
 }
 

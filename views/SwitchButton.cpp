@@ -1,10 +1,10 @@
 #include "views/SwitchButton.h"
 
+#include "views/FocusRing.h"
 #include "views/SheetStyle.h"
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QStyleOptionFocusRect>
 
 SwitchButton::SwitchButton(QWidget* parent)
     : QAbstractButton(parent)
@@ -13,6 +13,7 @@ SwitchButton::SwitchButton(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    focusring::follow();
 }
 
 QSize SwitchButton::sizeHint() const { return {38, 22}; }
@@ -43,10 +44,9 @@ void SwitchButton::paintEvent(QPaintEvent*)
     painter.setBrush(Qt::white);
     painter.drawEllipse(knobRect);
 
-    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
-        QPen ring(sheetstyle::accent(pal), 2);
-        painter.setPen(ring);
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(track.adjusted(-0.5, -0.5, 0.5, 0.5), radius, radius);
+    if (focusring::shows(this)) {
+        QPainterPath ring;
+        ring.addRoundedRect(track.adjusted(-0.25, -0.25, 0.25, 0.25), radius, radius);
+        focusring::paint(painter, ring, pal);
     }
 }

@@ -220,10 +220,36 @@ QString ratio(double value) { return fixed(value, 1) + u'x'; }
 
 QString count(std::int64_t value) { return QString::number(value); }
 
+QString hoursAndMinutesFormat(const QLocale& locale)
+{
+    // Most locales' short format has no seconds, but some (the C locale's "HH:mm:ss") do: drop
+    // seconds and fractions with the separator before them, leaving quoted literals alone.
+    const QString format = locale.timeFormat(QLocale::ShortFormat);
+    QString out;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format.at(i);
+        if (c == u'\'') {
+            quoted = !quoted;
+        } else if (!quoted && (c == u's' || c == u'z')) {
+            while (i + 1 < format.size() && format.at(i + 1) == c) {
+                ++i;
+            }
+            while (!out.isEmpty() && !out.back().isLetter() && out.back() != u'\'') {
+                out.chop(1);
+            }
+            continue;
+        }
+        out += c;
+    }
+    return out.trimmed();
+}
+
 QString timeOfDay(foundation::Date date)
 {
     const auto when = QDateTime::fromMSecsSinceEpoch(std::llround(date.timeIntervalSince1970() * 1000.0));
-    return QLocale().toString(when.time(), QLocale::ShortFormat);
+    const QLocale locale;
+    return locale.toString(when.time(), hoursAndMinutesFormat(locale));
 }
 
 } // namespace theme

@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QLocale>
 #include <QPalette>
 #include <QString>
 #include <QWidget>
@@ -103,7 +104,9 @@ QString amplitude(double g);
 QString ratio(double value);
 /// A count as plain decimal digits.
 QString count(std::int64_t value);
-/// The time of day of `date` in the short time format of the current locale (no date).
+/// The locale's short time format without seconds: hours and minutes.
+QString hoursAndMinutesFormat(const QLocale& locale);
+/// The time of day of `date`, hours and minutes in the current locale (no date, no seconds).
 QString timeOfDay(foundation::Date date);
 
 } // namespace theme

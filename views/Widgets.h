@@ -211,7 +211,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-/// Gives a scroll area thin, rounded scroll bars without arrows that read on light and dark.
+/// Gives a scroll area thin, rounded scroll bars without arrows that read on light and dark; the
+/// area itself takes no keyboard focus (Tab goes to the controls inside).
 void useSlimScrollBars(QAbstractScrollArea* area);
 
 /// Runs `apply(t)` for t from 0 to 1 over `ms` milliseconds with ease-in-out, or at once at 1

@@ -1,4 +1,5 @@
 #include "Services/AccelerometerService.h"
+#include "platform/hid/Hid.h"
 #include "platform/hid/HidrawBackend.h"
 #include "support/EventLoop.h"
 #include "support/FakeHid.h"
@@ -82,10 +83,12 @@ TEST(AccelerometerReport, DecodesLittleEndianSignedAxesInG)
 TEST(AccelerometerError, Descriptions)
 {
     EXPECT_EQ(AccelerometerError::deviceNotFound().errorDescription(),
-              "Accelerometer not found. Make sure you're on an Apple Silicon MacBook.");
+              "Accelerometer not found. Make sure this laptop has a motion sensor.");
     const std::tuple<std::int32_t, const char*> cases[] = {
         {-1, "Cannot open accelerometer (code: 0xffffffff)."},
-        {-13, "Cannot open accelerometer (code: 0xfffffff3)."},
+        {-13, "Cannot open accelerometer (code: 0xfffffff3). This user may not read the motion sensor; the udev "
+              "rules file 70-thwacko-sensors.rules grants access."},
+        {-16, "Cannot open accelerometer (code: 0xfffffff0)."},
         {0x2c5, "Cannot open accelerometer (code: 0x2c5)."},
         {static_cast<std::int32_t>(0xE00002C5), "Cannot open accelerometer (code: 0xe00002c5)."},
     };
@@ -238,7 +241,7 @@ FakeHidService failing(hid::ServiceId id, bool createFails, hid::ReturnCode open
     return service;
 }
 
-const char* const kNotFound = "Accelerometer not found. Make sure you're on an Apple Silicon MacBook.";
+const char* const kNotFound = "Accelerometer not found. Make sure this laptop has a motion sensor.";
 
 const StartFailureCase kStartFailures[] = {
     {"NoServices", {}, hid::kSuccess, kNotFound, {}},

@@ -267,7 +267,7 @@ TEST_F(ThwackoViewModelTest, AMissingSensorEndsInError)
     drain();
     EXPECT_FALSE(vm->isRunning());
     EXPECT_EQ(vm->statusMessage(), "Error");
-    EXPECT_EQ(vm->errorMessage(), "Accelerometer not found. Make sure you're on an Apple Silicon MacBook.");
+    EXPECT_EQ(vm->errorMessage(), "Accelerometer not found. Make sure this laptop has a motion sensor.");
     EXPECT_FALSE(vm->processingTimerInterval());
 
     // The next attempt clears the message first; a sensor that will not open says so with its code.
@@ -275,7 +275,8 @@ TEST_F(ThwackoViewModelTest, AMissingSensorEndsInError)
     sensor->services[0].openResult = -13;
     vm->start();
     drain();
-    EXPECT_EQ(vm->errorMessage(), "Cannot open accelerometer (code: 0xfffffff3).");
+    EXPECT_EQ(vm->errorMessage(), "Cannot open accelerometer (code: 0xfffffff3). This user may not read the motion "
+                                  "sensor; the udev rules file 70-thwacko-sensors.rules grants access.");
 }
 
 TEST_F(ThwackoViewModelTest, LosingTheSensorWhileListeningEndsInErrorAndStartTriesAgain)
@@ -945,7 +946,7 @@ const LogCase kLogCases[] =
     t.drain();
                },
                {"thwacko.status: Starting sensor...", "thwacko.status: Stopped",
-                "thwacko.status: error: Accelerometer not found. Make sure you're on an Apple Silicon MacBook.",
+                "thwacko.status: error: Accelerometer not found. Make sure this laptop has a motion sensor.",
                 "thwacko.status: Error"}},
     {"RefusedTwiceThenListening",
      [](auto& t, auto& vm) {

@@ -9,8 +9,12 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <QRegularExpression>
+
 #include <csignal>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using testsupport::TempDir;
@@ -83,10 +87,84 @@ TEST(Launcher, TellsWhyListeningFailedAndEndsWithIt)
     ASSERT_TRUE(testsupport::pumpUntil([&] { return app.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
     errors += app.readAllStandardError();
 
-    const QByteArray error = "Accelerometer not found. Make sure you're on an Apple Silicon MacBook.";
+    const QByteArray error = "Accelerometer not found. Make sure this laptop has a motion sensor.";
     EXPECT_TRUE(errors.contains("thwacko.status: error: " + error)) << errors.toStdString();
     EXPECT_TRUE(errors.contains("thwacko.app: terminating; status: Error; error: " + error)) << errors.toStdString();
     EXPECT_EQ(app.exitCode(), 0);
+}
+
+// What the application writes to its log names no Mac: a run that finds no sensor, and a run
+// that finds one (the recording) and listens.
+TEST(Launcher, ItsLogNamesNoMac)
+{
+    const QRegularExpression macWords(QStringLiteral("\\b(Mac|MacBooks?|macOS|Apple Silicon|IORegistry)\\b"));
+    TempDir sensors; // an empty device tree: no sensor of any kind
+    for (const QStringList& args : {QStringList{"--sensor", "auto", "--start-listening"},
+                                    QStringList{"--sensor", "replay", "--start-listening"}}) {
+        TempDir home;
+        QProcessEnvironment env = appEnvironment(home);
+        env.insert("THWACKO_SENSOR_ROOT", QString::fromStdString(sensors.path().string()));
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.start(THWACKO_LAUNCHER, args);
+        QByteArray errors;
+        ASSERT_TRUE(waitForError(app, errors, args[1] == "auto" ? "thwacko.status: Error" : "Listening for slaps..."))
+            << errors.toStdString();
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        ASSERT_TRUE(
+            testsupport::pumpUntil([&] { return app.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+        errors += app.readAllStandardError();
+        const auto match = macWords.match(QString::fromUtf8(errors));
+        EXPECT_FALSE(match.hasMatch()) << match.captured().toStdString() << " in:\n" << errors.toStdString();
+    }
+}
+
+// A user who may not read the motion sensor learns it, and what grants access, from the status
+// card's error; the application runs as an unprivileged user against a sensor only root may read.
+TEST(Launcher, AnUnreadableSensorSaysWhichRulesFileGrantsAccess)
+{
+    TempDir sensors;
+    ASSERT_EQ(::chmod(sensors.path().c_str(), 0755), 0);
+    sensors.write("sys/class/hidraw/hidraw0/device/report_descriptor",
+                  std::string("\x06\x00\xFF\x09\x03\xA1\x01\x75\x08\x95\x16\x81\x02\xC0", 14));
+    sensors.mkdir("dev");
+    ASSERT_EQ(::mkfifo((sensors.path() / "dev/hidraw0").c_str(), 0600), 0);
+    for (const char* folder : {"sys", "sys/class", "sys/class/hidraw", "sys/class/hidraw/hidraw0",
+                               "sys/class/hidraw/hidraw0/device", "dev"}) {
+        ::chmod((sensors.path() / folder).c_str(), 0755);
+    }
+    ::chmod((sensors.path() / "sys/class/hidraw/hidraw0/device/report_descriptor").c_str(), 0644);
+
+    TempDir home;
+    const bool dropRoot = ::geteuid() == 0;
+    if (dropRoot) {
+        for (const auto& entry : fs::recursive_directory_iterator(home.path())) {
+            ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+        }
+        ASSERT_EQ(::chown(home.path().c_str(), 65534, 65534), 0);
+    }
+    QProcessEnvironment env = appEnvironment(home);
+    env.insert("THWACKO_SENSOR_ROOT", QString::fromStdString(sensors.path().string()));
+    QProcess app;
+    app.setProcessEnvironment(env);
+    if (dropRoot) {
+        app.setChildProcessModifier([] {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+                ::_exit(97);
+            }
+        });
+    }
+    app.start(THWACKO_LAUNCHER, {"--sensor", "auto", "--start-listening"});
+    QByteArray errors;
+    ASSERT_TRUE(waitForError(app, errors, "thwacko.status: Error")) << errors.toStdString();
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return app.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+    errors += app.readAllStandardError();
+    EXPECT_TRUE(errors.contains("thwacko.status: error: Cannot open accelerometer (code: 0xfffffff3). This user may "
+                                "not read the motion sensor; the udev rules file 70-thwacko-sensors.rules grants "
+                                "access."))
+        << errors.toStdString();
+    EXPECT_EQ(app.exitCode(), 0) << errors.toStdString();
 }
 
 TEST(Launcher, SigintQuitsCleanlyToo)

@@ -72,7 +72,10 @@ FakeHidService FakeHidService::sensor(hid::ServiceId id)
     return FakeHidService{id,
                           hid::PropertyDictionary{{hid::kPrimaryUsagePageKey, std::int64_t{0xFF00}},
                                                   {hid::kPrimaryUsageKey, std::int64_t{3}}},
-                          false, hid::kSuccess};
+                          false,
+                          hid::kSuccess,
+                          true,
+                          false};
 }
 
 hid::ReturnCode FakeHidBackend::matchingServices(std::string_view className, std::vector<hid::ServiceId>& out)
@@ -84,7 +87,25 @@ hid::ReturnCode FakeHidBackend::matchingServices(std::string_view className, std
     }
     if (className == hid::kSensorServiceClass) {
         for (const auto& service : services) {
-            out.push_back(service.id);
+            if (service.listed) {
+                out.push_back(service.id);
+            }
+        }
+    }
+    return hid::kSuccess;
+}
+
+hid::ReturnCode FakeHidBackend::unreadableServices(std::string_view className, std::vector<hid::ServiceId>& out)
+{
+    out.clear();
+    if (enumerationResult != hid::kSuccess) {
+        return enumerationResult;
+    }
+    if (className == hid::kSensorServiceClass) {
+        for (const auto& service : services) {
+            if (service.unreadable) {
+                out.push_back(service.id);
+            }
         }
     }
     return hid::kSuccess;

@@ -75,7 +75,7 @@ const EmptyCase kEmptyCases[] = {
     {"UsbOff", EventLogTab::usbVolumes, true, "externaldrive.badge.xmark", "USB monitoring is off",
      "Turn it on in Settings to log mounts and unmounts."},
     {"PowerNone", EventLogTab::power, false, "bolt.circle", "No power events yet",
-     "Plug or unplug your MacBook, or wait for charging to start or stop."},
+     "Plug or unplug your laptop, or wait for charging to start or stop."},
     {"PowerOff", EventLogTab::power, true, "bolt.slash", "Power monitoring is off",
      "Turn it on in Settings to log charging and AC power changes."},
 };

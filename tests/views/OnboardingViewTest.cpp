@@ -43,7 +43,7 @@ TEST_F(OnboardingTest, AFirstLaunchOpensTheOnboardingAt440By640)
     EXPECT_EQ(window->size(), QSize(440, 640));
     EXPECT_EQ(window->windowTitle(), "Bonkly");
     EXPECT_TRUE(showsText(onboarding(), "Checking..."));
-    EXPECT_TRUE(showsText(onboarding(), "Your Mac is waiting. Nervously."));
+    EXPECT_TRUE(showsText(onboarding(), "Your laptop is waiting. Nervously."));
     EXPECT_EQ(button(onboarding(), "Start Slapping"), nullptr);
 }
 
@@ -53,7 +53,7 @@ TEST_F(OnboardingTest, AKnockPassesTheSlapTestAndStartSlappingOpensTheMainWindow
     ASSERT_TRUE(pumpUntil([&] { return onboarding()->waitingForSlap(); }));
     EXPECT_TRUE(onboarding()->sensorAvailable());
     EXPECT_TRUE(vm->isRunning());
-    EXPECT_TRUE(showsText(onboarding(), "Your Mac can feel. Sorry, Mac."));
+    EXPECT_TRUE(showsText(onboarding(), "Your laptop can feel. Sorry, laptop."));
     EXPECT_TRUE(showsText(onboarding(), "Waiting for a slap..."));
 
     knock(1.5);
@@ -106,6 +106,95 @@ TEST_F(OnboardingTest, WithoutASensorTheOnboardingOffersNoWayForward)
     EXPECT_FALSE(onboarding()->waitingForSlap());
     EXPECT_FALSE(vm->isRunning());
     EXPECT_EQ(button(onboarding(), "Start Slapping"), nullptr);
+}
+
+struct SensorCardCase {
+    const char* name;
+    bool listed;
+    bool unreadable;
+    bool present;
+    const char* result; // the red line
+    const char* hint;   // the secondary line under it
+};
+
+const SensorCardCase kSensorCards[] = {
+    {"NoSensor", true, false, false, "No accelerometer found.",
+     "This machine may have no motion sensor. To try Bonkly anyway, start it with --sensor replay."},
+    {"UnreadableLeftOut", false, true, true, "Found a motion sensor, but this user may not read it.",
+     "Install 70-thwacko-sensors.rules (see the README), then open this window again."},
+    {"UnreadableListed", true, true, true, "Found a motion sensor, but this user may not read it.",
+     "Install 70-thwacko-sensors.rules (see the README), then open this window again."},
+};
+
+class OnboardingSensorCard : public OnboardingTest, public ::testing::WithParamInterface<SensorCardCase> {};
+
+TEST_P(OnboardingSensorCard, SaysWhatTheCheckFoundAndWhatToDo_ThenReopeningWithAccessGoesOn)
+{
+    const auto& param = GetParam();
+    if (!param.present) {
+        sensor().services.clear();
+    } else {
+        sensor().services[0].listed = param.listed;
+        sensor().services[0].unreadable = param.unreadable;
+        sensor().services[0].openResult = param.listed ? -13 : 0;
+    }
+    open();
+    ASSERT_TRUE(pumpUntil([&] { return onboarding()->sensorCheckDone(); }));
+    EXPECT_FALSE(onboarding()->sensorAvailable());
+    EXPECT_EQ(onboarding()->sensorUnreadable(), param.unreadable);
+    const std::vector<QString> lines = {"No accelerometer found.",
+                                        "Found a motion sensor, but this user may not read it.",
+                                        "This machine may have no motion sensor. To try Bonkly anyway, start it with "
+                                        "--sensor replay.",
+                                        "Install 70-thwacko-sensors.rules (see the README), then open this window "
+                                        "again."};
+    for (const QString& line : lines) {
+        EXPECT_EQ(showsText(onboarding(), line), line == param.result || line == param.hint) << line.toStdString();
+    }
+    EXPECT_TRUE(sensor().created.empty());                // the check opened nothing
+    testsupport::pumpFor(std::chrono::milliseconds(700)); // past the slap test's delay
+    EXPECT_FALSE(onboarding()->waitingForSlap());
+    EXPECT_FALSE(vm->isRunning());
+
+    // Access granted (or the sensor plugged in): closing the window and opening it again checks
+    // anew and goes on to the slap test.
+    sensor().services = {testsupport::FakeHidService::sensor(1)};
+    window->close();
+    settle();
+    window->open();
+    ASSERT_TRUE(pumpUntil([&] { return onboarding()->waitingForSlap(); }));
+    EXPECT_TRUE(onboarding()->sensorAvailable());
+    EXPECT_FALSE(onboarding()->sensorUnreadable());
+    EXPECT_TRUE(showsText(onboarding(), "Your laptop can feel. Sorry, laptop."));
+    for (const QString& line : lines) {
+        EXPECT_FALSE(showsText(onboarding(), line)) << line.toStdString();
+    }
+    knock(1.5);
+    EXPECT_TRUE(pumpUntil([&] { return onboarding()->slapDetected(); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, OnboardingSensorCard, ::testing::ValuesIn(kSensorCards),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(OnboardingTest, TheColumnLeaves48PointsAboveTheHeroAndTheLogoFillsIts200By170Frame)
+{
+    open();
+    auto* hero = onboarding()->findChild<QWidget*>("heroIcon");
+    ASSERT_NE(hero, nullptr);
+    EXPECT_EQ(hero->y(), 48);
+    EXPECT_EQ(hero->height(), 176);
+    const QRectF logo = onboarding()->logoFrame();
+    EXPECT_NEAR(std::max(logo.width() / 200.0, logo.height() / 170.0), 1.0, 0.01)
+        << logo.width() << "x" << logo.height();
+    EXPECT_NEAR(logo.center().x(), hero->width() / 2.0, 0.5);
+
+    // Below the last card: the same 28 + 20 points before the column's end.
+    auto* slapCard = onboarding()->findChild<QWidget*>("slapTestSection");
+    ASSERT_NE(slapCard, nullptr);
+    auto* gapBelow = onboarding()->findChild<QWidget*>("bottomGap");
+    ASSERT_NE(gapBelow, nullptr);
+    EXPECT_EQ(gapBelow->y() - (slapCard->y() + slapCard->height()), 28);
+    EXPECT_EQ(gapBelow->height(), 20);
 }
 
 TEST_F(OnboardingTest, EachAppearanceSendsOnboardingShownOnce)

@@ -205,6 +205,15 @@ TEST_P(Screenshots, OnboardingWithoutASensor)
     shoot("onboarding-no-sensor");
 }
 
+TEST_P(Screenshots, OnboardingWithASensorThisUserMayNotRead)
+{
+    sensor().services[0].listed = false;
+    sensor().services[0].unreadable = true;
+    open(false);
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return window->onboardingView()->sensorCheckDone(); }));
+    shoot("onboarding-sensor-unreadable");
+}
+
 INSTANTIATE_TEST_SUITE_P(Palettes, Screenshots,
                          ::testing::Values(PaletteCase{"light", theme::lightPalette},
                                            PaletteCase{"dark", theme::darkPalette}),

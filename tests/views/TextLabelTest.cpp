@@ -57,7 +57,7 @@ const DrawCase kDrawCases[] = {
      {0, 0, 130, 100},
      TextStyle::caption},
     {"WrappedInARectTooShort",
-     "Plug or unplug your MacBook, or wait for charging to start or stop.",
+     "Plug or unplug your laptop, or wait for charging to start or stop.",
      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
      {0, 0, 110, 30}},
     {"WrappedBottomRight",
@@ -144,7 +144,7 @@ void apply(widgets::TextLabel& label, const LabelState& s)
 }
 
 const QString kLong = QStringLiteral("/home/someone/Music/Sound effects/very long folder name/slaps");
-const QString kSentence = QStringLiteral("Plug or unplug your MacBook, or wait for charging to start or stop.");
+const QString kSentence = QStringLiteral("Plug or unplug your laptop, or wait for charging to start or stop.");
 
 struct ChangeCase {
     const char* name;

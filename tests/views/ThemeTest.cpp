@@ -110,6 +110,31 @@ const FormatCase* formatCases()
 INSTANTIATE_TEST_SUITE_P(German, NumberFormat, ::testing::ValuesIn(formatCases(), formatCases() + 9),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct TimeCase {
+    const char* name;
+    QLocale locale;
+    const char* shown; // 09:05:07 local time
+};
+
+class TimeOfDay : public ::testing::TestWithParam<TimeCase> {};
+
+TEST_P(TimeOfDay, ShowsHoursAndMinutesInTheLocaleWithoutSeconds)
+{
+    const QLocale before;
+    QLocale::setDefault(GetParam().locale);
+    const QDateTime when(QDate(2024, 3, 5), QTime(9, 5, 7));
+    EXPECT_EQ(theme::timeOfDay(foundation::Date(double(when.toSecsSinceEpoch()))), QString::fromUtf8(GetParam().shown));
+    QLocale::setDefault(before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, TimeOfDay,
+                         ::testing::Values(TimeCase{"C", QLocale::c(), "09:05"},
+                                           TimeCase{"English_US", QLocale("en_US"), "9:05 AM"},
+                                           TimeCase{"German", QLocale("de_DE"), "09:05"},
+                                           TimeCase{"Finnish", QLocale("fi_FI"), "9.05"},
+                                           TimeCase{"Bulgarian", QLocale("bg_BG"), "9:05 ч."}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Theme, TheTimeOfDayHasNoDate)
 {
     const QLocale before;

@@ -251,6 +251,25 @@ ReturnCode EvdevBackend::matchingServices(std::string_view className, std::vecto
     return kSuccess;
 }
 
+ReturnCode EvdevBackend::unreadableServices(std::string_view className, std::vector<ServiceId>& services)
+{
+    services.clear();
+    if (className != kSensorServiceClass) {
+        return kSuccess;
+    }
+    int error = 0;
+    const auto numbers = detail::numberedEntries(root / "dev/input", kNodePrefix, error);
+    if (!numbers) {
+        return error == ENOENT ? kSuccess : -error;
+    }
+    for (const std::uint64_t number : *numbers) {
+        if (isAccelerometer(number) && !detail::mayOpen(node(number))) {
+            services.push_back(number);
+        }
+    }
+    return kSuccess;
+}
+
 std::optional<PropertyDictionary> EvdevBackend::properties(ServiceId service)
 {
     if (!isAccelerometer(service)) {

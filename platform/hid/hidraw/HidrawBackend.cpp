@@ -215,6 +215,25 @@ ReturnCode HidrawBackend::matchingServices(std::string_view className, std::vect
     return kSuccess;
 }
 
+ReturnCode HidrawBackend::unreadableServices(std::string_view className, std::vector<ServiceId>& services)
+{
+    services.clear();
+    if (className != kSensorServiceClass) {
+        return kSuccess;
+    }
+    int error = 0;
+    const auto numbers = detail::numberedEntries(root / "dev", kNodePrefix, error);
+    if (!numbers) {
+        return error == ENOENT ? kSuccess : -error;
+    }
+    for (const std::uint64_t number : *numbers) {
+        if (!detail::mayOpen(root / "dev" / nodeName(number))) {
+            services.push_back(number);
+        }
+    }
+    return kSuccess;
+}
+
 std::optional<PropertyDictionary> HidrawBackend::properties(ServiceId service)
 {
     const std::filesystem::path device = root / "sys/class/hidraw" / nodeName(service) / "device";

@@ -88,6 +88,12 @@ bool hasScanElements(const fs::path& folder)
     });
 }
 
+bool rawFilesReadable(const fs::path& folder)
+{
+    return hasRawFiles(folder) && std::all_of(kAxes.begin(), kAxes.end(),
+                                              [&](const char* axis) { return detail::mayOpen(rawFile(folder, axis)); });
+}
+
 bool isAccelerometer(const fs::path& folder)
 {
     return std::all_of(kAxes.begin(), kAxes.end(), [&](const char* axis) { return hasScale(folder, axis); }) &&
@@ -665,6 +671,33 @@ bool IioBackend::lists(ServiceId service) const
     }
     }
     return false;
+}
+
+ReturnCode IioBackend::unreadableServices(std::string_view className, std::vector<ServiceId>& services)
+{
+    services.clear();
+    if (className != kSensorServiceClass) {
+        return kSuccess;
+    }
+    int error = 0;
+    const auto numbers = detail::numberedEntries(root / "sys/bus/iio/devices", kDevicePrefix, error);
+    if (!numbers) {
+        return error == ENOENT ? kSuccess : -error;
+    }
+    for (const std::uint64_t number : *numbers) {
+        const fs::path folder = deviceFolder(number);
+        if (!isAccelerometer(folder)) {
+            continue;
+        }
+        const fs::path node = root / "dev" / (std::string(kDevicePrefix) + std::to_string(number));
+        const bool buffer = kind != Kind::Polled && hasScanElements(folder) && fileExists(node);
+        const bool bufferUsable = buffer && detail::mayOpen(node) && detail::mayOpen(folder / "buffer/enable", true);
+        const bool raw = kind != Kind::Buffered && hasRawFiles(folder);
+        if ((buffer || raw) && !bufferUsable && !(raw && rawFilesReadable(folder))) {
+            services.push_back(number);
+        }
+    }
+    return kSuccess;
 }
 
 ReturnCode IioBackend::matchingServices(std::string_view className, std::vector<ServiceId>& services)

@@ -25,19 +25,28 @@ CompositeBackend::CompositeBackend(std::vector<std::unique_ptr<Backend>> parts, 
 
 ReturnCode CompositeBackend::matchingServices(std::string_view className, std::vector<ServiceId>& services)
 {
+    return collect(&Backend::matchingServices, className, services);
+}
+
+ReturnCode CompositeBackend::unreadableServices(std::string_view className, std::vector<ServiceId>& services)
+{
+    return collect(&Backend::unreadableServices, className, services);
+}
+
+ReturnCode CompositeBackend::collect(Enumeration enumerate, std::string_view className,
+                                     std::vector<ServiceId>& services)
+{
     services.clear();
-    lastFound.assign(parts.size(), 0);
     ReturnCode firstFailure = kSuccess;
     bool anySucceeded = parts.empty();
     for (std::size_t index = 0; index < parts.size(); ++index) {
         std::vector<ServiceId> found;
-        const ReturnCode result = parts[index]->matchingServices(className, found);
+        const ReturnCode result = (parts[index].get()->*enumerate)(className, found);
         if (result != kSuccess) {
             firstFailure = firstFailure == kSuccess ? result : firstFailure;
             continue;
         }
         anySucceeded = true;
-        lastFound[index] = found.size();
         for (const ServiceId inner : found) {
             if (inner <= kInnerMask) { // an id that does not fit could not be told apart
                 services.push_back((ServiceId{index} << kIndexShift) | inner);

@@ -20,14 +20,16 @@ public:
     ReturnCode matchingServices(std::string_view className, std::vector<ServiceId>& services) override;
     std::optional<PropertyDictionary> properties(ServiceId service) override;
     std::unique_ptr<Device> createDevice(ServiceId service) override;
+    ReturnCode unreadableServices(std::string_view className, std::vector<ServiceId>& services) override;
 
 private:
+    using Enumeration = ReturnCode (Backend::*)(std::string_view, std::vector<ServiceId>&);
+    ReturnCode collect(Enumeration enumerate, std::string_view className, std::vector<ServiceId>& services);
     Backend* part(ServiceId service, ServiceId& inner) const;
     void logChoice(ServiceId service);
 
     std::vector<std::unique_ptr<Backend>> parts;
-    std::vector<std::string> names;     // empty: nothing is logged
-    std::vector<std::size_t> lastFound; // services per part at the last enumeration
+    std::vector<std::string> names; // empty: nothing is logged
 };
 
 } // namespace hid::detail

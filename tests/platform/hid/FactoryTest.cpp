@@ -1,5 +1,6 @@
 #include "platform/hid/Hid.h"
 #include "support/TempDir.h"
+#include "support/Unprivileged.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -195,38 +196,6 @@ TEST(FactoryTest, AutomaticOrdersBufferThenInputDeviceThenPollingAndSaysWhich)
               "sensor was found before it");
 }
 
-// Runs `body` as a user without the privilege to open other users' files: in a child process
-// that drops root where the tests run as root. Returns what `body` wrote to its descriptor.
-std::string asUnprivilegedUser(const std::function<std::string()>& body)
-{
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
-        return "pipe failed";
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeFds[0]);
-        std::string out;
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-            out = "cannot drop root";
-        } else {
-            out = body();
-        }
-        [[maybe_unused]] const auto written = ::write(pipeFds[1], out.data(), out.size());
-        ::_exit(0);
-    }
-    ::close(pipeFds[1]);
-    std::string out;
-    char chunk[1024];
-    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
-        out.append(chunk, static_cast<std::size_t>(n));
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return out;
-}
-
 TEST(FactoryTest, AutomaticSkipsASensorThisUserMayNotOpenAndSaysWhatGrantsIt)
 {
     testsupport::TempDir root;
@@ -251,7 +220,7 @@ TEST(FactoryTest, AutomaticSkipsASensorThisUserMayNotOpenAndSaysWhatGrantsIt)
         root.write(iio / (std::string("in_accel_") + axis + "_raw"), "0\n");
     }
 
-    const std::string out = asUnprivilegedUser([&] {
+    const std::string out = testsupport::asUnprivilegedUser([&] {
         static std::string lines;
         qInstallMessageHandler(
             [](QtMsgType, const QMessageLogContext&, const QString& text) { lines += text.toStdString() + "\n"; });

@@ -36,6 +36,8 @@ struct FakeHidService {
     std::optional<hid::PropertyDictionary> properties; ///< nullopt: cannot be read
     bool createFails = false;
     hid::ReturnCode openResult = hid::kSuccess;
+    bool listed = true;      ///< among matchingServices()
+    bool unreadable = false; ///< among unreadableServices()
 
     /// A service with the sensor's usage page and usage.
     static FakeHidService sensor(hid::ServiceId id);
@@ -55,6 +57,7 @@ public:
     hid::ReturnCode matchingServices(std::string_view className, std::vector<hid::ServiceId>& out) override;
     std::optional<hid::PropertyDictionary> properties(hid::ServiceId service) override;
     std::unique_ptr<hid::Device> createDevice(hid::ServiceId service) override;
+    hid::ReturnCode unreadableServices(std::string_view className, std::vector<hid::ServiceId>& out) override;
 
     /// Copies `report` into the newest device's registered buffer and calls its callback, like a
     /// device on the main loop. Returns false (delivering nothing) unless that device is scheduled.

@@ -37,6 +37,8 @@ public:
     ReturnCode matchingServices(std::string_view className, std::vector<ServiceId>& services) override;
     std::optional<PropertyDictionary> properties(ServiceId service) override;
     std::unique_ptr<Device> createDevice(ServiceId service) override;
+    /// Every accelerometer whose node this user may not read.
+    ReturnCode unreadableServices(std::string_view className, std::vector<ServiceId>& services) override;
 
     /// Sensor units per g for a device that reports no resolution, by its name; nullopt when the
     /// name is not a known laptop driver.

@@ -82,6 +82,16 @@ public:
     virtual std::optional<PropertyDictionary> properties(ServiceId service) = 0;
     /// A device handle for the service, or nullptr when it cannot be created.
     virtual std::unique_ptr<Device> createDevice(ServiceId service) = 0;
+    /// The services of the class `className` that are there but that this user may not read,
+    /// judged from their files' permissions without opening anything, in enumeration order. They
+    /// may be among matchingServices() (a named backend lists them and open() fails) or not (the
+    /// automatic choice leaves them out). A backend whose devices cannot be refused lists none.
+    virtual ReturnCode unreadableServices(std::string_view className, std::vector<ServiceId>& services)
+    {
+        (void)className;
+        services.clear();
+        return kSuccess;
+    }
 
 protected:
     Backend() = default;
@@ -116,8 +126,8 @@ std::optional<BackendKind> parseBackendKind(std::string_view name);
 /// Builds the backend that `config` names. Automatic lists, in this order, hidraw nodes, IIO
 /// accelerometers with a buffer, input-device accelerometers and IIO accelerometers without a
 /// buffer, leaving out sensors that this user may not open (with a warning naming the file and
-/// what grants access), and logs which sensor it hands out and why. Building a backend touches
-/// no device.
+/// what grants access, and among unreadableServices()), and logs which sensor it hands out and
+/// why. Building a backend touches no device.
 std::unique_ptr<Backend> makeBackend(const BackendConfig& config);
 
 } // namespace hid

@@ -30,6 +30,8 @@ public:
     ReturnCode matchingServices(std::string_view className, std::vector<ServiceId>& services) override;
     std::optional<PropertyDictionary> properties(ServiceId service) override;
     std::unique_ptr<Device> createDevice(ServiceId service) override;
+    /// Every node this user may not read.
+    ReturnCode unreadableServices(std::string_view className, std::vector<ServiceId>& services) override;
 
 private:
     std::filesystem::path root;

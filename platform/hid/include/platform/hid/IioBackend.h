@@ -48,6 +48,9 @@ public:
     ReturnCode matchingServices(std::string_view className, std::vector<ServiceId>& services) override;
     std::optional<PropertyDictionary> properties(ServiceId service) override;
     std::unique_ptr<Device> createDevice(ServiceId service) override;
+    /// Every accelerometer of this kind that this user may read through neither its buffer (the
+    /// node, and `buffer/enable` to write) nor its raw files.
+    ReturnCode unreadableServices(std::string_view className, std::vector<ServiceId>& services) override;
 
     /// Called with every sysfs attribute (or configfs folder, with the value "mkdir"/"rmdir")
     /// the devices write, in order; for watching the order of the steps.
