@@ -242,23 +242,21 @@ double AccelerometerService::decodeAxis(const std::uint8_t* report, std::size_t 
 
 void AccelerometerService::handleReport(const std::uint8_t* report, std::ptrdiff_t length)
 {
+    // The handler is looked at and the report counted under the one lock of each report, and a
+    // copy is taken only for the report that is decoded: the other seven cost no reference-count
+    // steps.
     std::shared_ptr<const SampleHandler> handler;
     {
         std::lock_guard lock(stateLock);
-        if (acceptingCallbacks) {
-            handler = sampleHandler;
+        if (!acceptingCallbacks || !sampleHandler || !*sampleHandler || length != imuReportLen) {
+            return;
         }
+        if (++decimationCounter < imuDecimation) {
+            return;
+        }
+        decimationCounter = 0;
+        handler = sampleHandler;
     }
-    if (!handler || !*handler) {
-        return;
-    }
-    if (length != imuReportLen) {
-        return;
-    }
-    if (++decimationCounter < imuDecimation) {
-        return;
-    }
-    decimationCounter = 0;
     (*handler)(decodeAxis(report, imuDataOffset), decodeAxis(report, imuDataOffset + 4),
                decodeAxis(report, imuDataOffset + 8));
 }

@@ -6,7 +6,9 @@
 // For each: CPU time per second of the thread (the scheduler's exact run time) and its wake-ups
 // per second (voluntary context switches).
 //
-// Usage: LoopFloor [seconds per loop] (default 10)
+// Usage: LoopFloor [seconds per loop] [timerfd|qt-timer|qt-timer-job] [interval ms]
+// (default: 10 s, every loop at 10 ms and at 4 ms; naming a loop runs only that one, at the interval
+// given, else at 10 ms)
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -15,10 +17,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sys/resource.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -97,15 +101,27 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
-    if (seconds < 1) {
-        std::fprintf(stderr, "usage: LoopFloor [seconds per loop]\n");
+    const char* const only = argc > 2 ? argv[2] : nullptr;
+    const int onlyIntervalMs = argc > 3 ? std::atoi(argv[3]) : 10;
+    const bool known = only == nullptr || std::strcmp(only, "timerfd") == 0 || std::strcmp(only, "qt-timer") == 0 ||
+                       std::strcmp(only, "qt-timer-job") == 0;
+    if (seconds < 1 || argc > 4 || !known || onlyIntervalMs < 1) {
+        std::fprintf(stderr, "usage: LoopFloor [seconds per loop] [timerfd|qt-timer|qt-timer-job] [interval ms]\n");
         return 2;
     }
     std::printf("%-14s %7s %12s %12s\n", "loop", "every", "CPU ms/s", "wake-ups/s");
-    for (const int intervalMs : {10, 4}) {
-        runTimerfd(intervalMs, seconds);
-        runQtTimer(intervalMs, seconds, false);
-        runQtTimer(intervalMs, seconds, true);
+    const auto wanted = [only](const char* name) { return only == nullptr || std::strcmp(only, name) == 0; };
+    const std::vector<int> intervalsMs = only ? std::vector<int>{onlyIntervalMs} : std::vector<int>{10, 4};
+    for (const int intervalMs : intervalsMs) {
+        if (wanted("timerfd")) {
+            runTimerfd(intervalMs, seconds);
+        }
+        if (wanted("qt-timer")) {
+            runQtTimer(intervalMs, seconds, false);
+        }
+        if (wanted("qt-timer-job")) {
+            runQtTimer(intervalMs, seconds, true);
+        }
     }
     return 0;
 }

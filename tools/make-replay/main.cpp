@@ -1,8 +1,10 @@
 // Makes the sensor recording that the replay backend plays when the application runs without a
-// sensor: a laptop lying still on a desk, with six knocks of rising strength. The model is
-// deterministic, so the committed file can be checked against a fresh run.
+// sensor: a laptop lying still on a desk, with six knocks of rising strength. With --quiet it
+// makes the same recording without the knocks (a laptop at rest, for measuring what listening
+// costs between slaps). The model is deterministic, so the committed files can be checked
+// against a fresh run.
 //
-// Usage: make-replay <output file>
+// Usage: make-replay [--quiet] <output file>
 #include "platform/hid/ReplayFile.h"
 #include "platform/hid/SensorReport.h"
 
@@ -12,6 +14,8 @@
 #include <cstdio>
 #include <fstream>
 #include <numbers>
+#include <span>
+#include <string_view>
 
 namespace {
 
@@ -67,7 +71,7 @@ private:
 // the chassis at once (the peak, 1), then it rings down.
 double knockShape(double t) { return std::exp(-t / kKnockDecayS) * std::cos(2.0 * std::numbers::pi * kKnockHz * t); }
 
-hid::Recording makeRecording()
+hid::Recording makeRecording(std::span<const Knock> knocks)
 {
     const double directionLength = std::hypot(kKnockDirection[0], kKnockDirection[1], kKnockDirection[2]);
     Random random(kSeed);
@@ -76,7 +80,7 @@ hid::Recording makeRecording()
     for (int i = 0; i < kReportCount; ++i) {
         const double t = static_cast<double>(i) / kReportsPerSecond;
         std::array<double, 3> g = kGravity;
-        for (const Knock& knock : kKnocks) {
+        for (const Knock& knock : knocks) {
             const double since = t - knock.startS;
             if (since >= 0.0 && since < kKnockLengthS) {
                 const double deviation = knock.peakG * knockShape(since);
@@ -99,16 +103,19 @@ hid::Recording makeRecording()
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output file>\n", argv[0]);
+    const bool quiet = argc == 3 && std::string_view(argv[1]) == "--quiet";
+    if (argc != 2 && !quiet) {
+        std::fprintf(stderr, "usage: %s [--quiet] <output file>\n", argv[0]);
         return 2;
     }
-    const std::vector<std::uint8_t> bytes = hid::serializeRecording(makeRecording());
-    std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
+    const char* const file = argv[argc - 1];
+    const std::vector<std::uint8_t> bytes =
+        hid::serializeRecording(makeRecording(quiet ? std::span<const Knock>() : kKnocks));
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
-        std::fprintf(stderr, "%s: cannot write %s\n", argv[0], argv[1]);
+        std::fprintf(stderr, "%s: cannot write %s\n", argv[0], file);
         return 1;
     }
     return 0;

@@ -1,40 +1,123 @@
 #include "platform/qt/QtMainQueue.h"
 
+#include <QAbstractEventDispatcher>
+#include <QThread>
+
+#include <deque>
 #include <mutex>
 
 namespace platform {
 
+// The jobs wait here, in posting order. A job posted on the context's own thread needs no wake-up:
+// that thread is running an event handler (or code between two turns of its loop), and the loop
+// runs the jobs as it turns again, before it waits. A job from another thread wakes the loop with
+// one queued call, which runs every job waiting by then; so does a job posted while nothing will
+// turn the loop again by itself (no event dispatcher yet).
 struct QtMainQueue::Target {
     std::mutex lock; // held while posting, so the context cannot be destroyed in between
     QObject* context = nullptr;
+    QThread* thread = nullptr;
+    std::deque<std::function<void()>> jobs;
+    bool wakeUpPosted = false; // a queued run() is on its way
+    bool turnsRunJobs = false; // the loop runs the jobs before each wait
 
     void clear()
     {
-        std::lock_guard guard(lock);
-        context = nullptr;
+        std::deque<std::function<void()>> dropped;
+        {
+            std::lock_guard guard(lock);
+            context = nullptr;
+            dropped.swap(jobs);
+        }
+        // Destroyed here, unlocked: a job's captures may post again.
     }
+
+    // Called with `lock` held.
+    void postWakeUp(const std::shared_ptr<Target>& self)
+    {
+        if (wakeUpPosted) {
+            return;
+        }
+        wakeUpPosted = true;
+        QMetaObject::invokeMethod(
+            context,
+            [self] {
+            {
+                std::lock_guard guard(self->lock);
+                self->wakeUpPosted = false;
+            }
+            self->run();
+            },
+            Qt::QueuedConnection);
+    }
+
+    // Runs the jobs waiting now, one at a time in order (a job may run a nested event loop, which
+    // goes on with the next ones); those posted meanwhile wait for the next turn, which a wake-up
+    // brings at once, so a job that posts again cannot hold the loop.
+    void run()
+    {
+        std::size_t count;
+        {
+            std::lock_guard guard(lock);
+            count = jobs.size();
+        }
+        const std::shared_ptr<Target> keep = self.lock();
+        for (; count > 0; --count) {
+            std::function<void()> job;
+            {
+                std::lock_guard guard(lock);
+                if (jobs.empty()) {
+                    return; // a nested loop ran them, or the context went
+                }
+                job = std::move(jobs.front());
+                jobs.pop_front();
+            }
+            job();
+        }
+        std::lock_guard guard(lock);
+        if (!jobs.empty() && context != nullptr) {
+            postWakeUp(keep);
+        }
+    }
+
+    std::weak_ptr<Target> self;
 };
 
 QtMainQueue::QtMainQueue(QObject* context)
     : target(std::make_shared<Target>())
 {
+    target->self = target;
     target->context = context;
+    target->thread = context->thread();
     // Direct: runs on the destroying thread before the context's memory goes, and waits for a
     // post in flight on another thread. Events posted until then are removed with the context.
     watch = QObject::connect(context, &QObject::destroyed, [target = target] { target->clear(); });
+    if (QAbstractEventDispatcher* const dispatcher = QAbstractEventDispatcher::instance(target->thread)) {
+        // Both: a loop that may wait says so before it does, one that only looks says it is awake.
+        const auto runJobs = [target = target] { target->run(); };
+        turns[0] = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, context, runJobs);
+        turns[1] = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, context, runJobs);
+        target->turnsRunJobs = true;
+    }
 }
 
 QtMainQueue::~QtMainQueue()
 {
     QObject::disconnect(watch);
+    QObject::disconnect(turns[0]);
+    QObject::disconnect(turns[1]);
     target->clear();
 }
 
 void QtMainQueue::async(std::function<void()> job)
 {
     std::lock_guard guard(target->lock);
-    if (target->context) {
-        QMetaObject::invokeMethod(target->context, std::move(job), Qt::QueuedConnection);
+    if (target->context == nullptr) {
+        return;
+    }
+    target->jobs.push_back(std::move(job));
+    if (!target->turnsRunJobs || QThread::currentThread() != target->thread) {
+        target->postWakeUp(target);
     }
 }
 

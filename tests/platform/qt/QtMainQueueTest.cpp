@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -84,6 +87,114 @@ TEST(QtMainQueue, RunsJobsInPostingOrderOnTheContextsThread)
     for (int i = 0; i < 100; ++i) {
         EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
     }
+}
+
+// Runs `loop` until it quits, or fails after a generous deadline instead of hanging the test.
+bool execWithDeadline(QEventLoop& loop)
+{
+    bool timedOut = false;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+        timedOut = true;
+        loop.quit();
+    });
+    deadline.start(std::chrono::seconds(10));
+    loop.exec();
+    return !timedOut;
+}
+
+TEST(QtMainQueue, AJobPostedOnTheMainThreadRunsBeforeTheLoopWaitsWithNothingElseToWakeIt)
+{
+    QObject context;
+    platform::QtMainQueue queue(&context);
+    QEventLoop loop;
+    int chain = 0;
+    // Each job posts the next from the main thread; no timer or other event is due meanwhile.
+    std::function<void()> next = [&] {
+        if (++chain == 100) {
+            loop.quit();
+        } else {
+            queue.async(next);
+        }
+    };
+    queue.async(next);
+    EXPECT_EQ(chain, 0); // nothing runs inside the post
+    EXPECT_TRUE(execWithDeadline(loop)) << "the loop waited with a job queued; " << chain << " ran";
+    EXPECT_EQ(chain, 100);
+}
+
+TEST(QtMainQueue, KeepsPostingOrderAcrossTheMainThreadAndOthers)
+{
+    QObject context;
+    platform::QtMainQueue queue(&context);
+    std::vector<int> order;
+    for (int round = 0; round < 50; ++round) {
+        queue.async([&order, round] { order.push_back(2 * round); });
+        std::thread other([&] { queue.async([&order, round] { order.push_back(2 * round + 1); }); });
+        other.join();
+    }
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return order.size() == 100; }));
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+    }
+}
+
+TEST(QtMainQueue, AJobThatKeepsPostingItselfLeavesTheLoopFreeForOtherEvents)
+{
+    QObject context;
+    platform::QtMainQueue queue(&context);
+    bool stop = false;
+    int runs = 0;
+    std::function<void()> again = [&] {
+        ++runs;
+        if (!stop) {
+            queue.async(again);
+        }
+    };
+    queue.async(again);
+    QEventLoop loop;
+    QTimer::singleShot(std::chrono::milliseconds(20), &loop, [&] {
+        stop = true;
+        loop.quit();
+    });
+    EXPECT_TRUE(execWithDeadline(loop)) << "the timer never fired";
+    EXPECT_GT(runs, 1);
+    testsupport::pumpFor(std::chrono::milliseconds(5)); // the last one posted runs, and no other
+}
+
+TEST(QtMainQueue, AJobRunningANestedLoopLetsTheNextJobsRunInOrderInside)
+{
+    QObject context;
+    platform::QtMainQueue queue(&context);
+    std::vector<std::string> order;
+    queue.async([&] {
+        order.push_back("outer");
+        QEventLoop nested;
+        queue.async([&] {
+            order.push_back("posted inside");
+            nested.quit();
+        });
+        EXPECT_TRUE(execWithDeadline(nested));
+        order.push_back("outer done");
+    });
+    queue.async([&] { order.push_back("second"); });
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return order.size() == 4; }));
+    EXPECT_EQ(order, (std::vector<std::string>{"outer", "second", "posted inside", "outer done"}));
+}
+
+TEST(QtMainQueue, DropsTheJobsWaitingWhenItsContextGoes)
+{
+    auto context = std::make_unique<QObject>();
+    platform::QtMainQueue queue(context.get());
+    int ran = 0;
+    queue.async([&] { ++ran; });
+    std::thread other([&] { queue.async([&] { ++ran; }); });
+    other.join();
+    context.reset();
+    queue.async([&] { ++ran; });
+    testsupport::pumpFor(std::chrono::milliseconds(20));
+    EXPECT_EQ(ran, 0);
 }
 
 TEST(QtMainQueue, DropsJobsPostedFromAThreadOnceItsContextIsGone)
