@@ -500,6 +500,7 @@ int runInServer(const char* self, std::vector<Mode> modes, int knocks)
         printRow(mode.name, f);
         std::printf("%-7s first clip of each of %zu processes (the device opens): report->server %.2f to %.2f ms\n", "",
                     f.opening.size(), percentile(f.opening, 0.0), percentile(f.opening, 1.0));
+        std::fflush(stdout);
         if (check) {
             printCheck(f);
         }
