@@ -55,6 +55,7 @@
 #include <optional>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
@@ -465,7 +466,7 @@ std::filesystem::path runSegment(const char* self, const soundserver::Server& se
     const std::string command = std::string(self) + " --knocks " + std::to_string(knocks) + " --only " + mode.name +
                                 " " + server.dir().string() + " " + out.string();
     if (std::system(command.c_str()) != 0) {
-        soundserver::fail(std::string("the ") + mode.name + " run failed");
+        throw std::runtime_error(std::string("the ") + mode.name + " run failed");
     }
     return out;
 }
@@ -473,14 +474,13 @@ std::filesystem::path runSegment(const char* self, const soundserver::Server& se
 /// Runs each mode in processes of their own (as the application opens the device) until it has
 /// `knocks` knocks whose latency OpenAL reported: its PulseAudio backend reports none any more once
 /// its device has been paused, which happens after a clip that no other follows soon.
-int runInServer(const char* self, std::vector<Mode> modes, int knocks)
+void runModesInServer(const char* self, const soundserver::Server& server, std::vector<Mode> modes, int knocks)
 {
-    const soundserver::Server server(std::filesystem::path(THWACKO_SOURCE_DIR) / "bench" / "sound-server");
     printHeader(true, knocks);
     modes.push_back(kCheck);
     constexpr int kMinSegment = 50, kMaxSegments = 8;
     std::vector<std::string> costs;
-    // A quiet spell after one clip: the device pauses, and what listening costs is the timers'.
+    // Two clips 20 s apart: the device pauses between them, and listening costs what its timers do.
     modes.push_back(kQuiet);
     for (const Mode& mode : modes) {
         const double serverBefore = server.cpuMs(), appBefore = childrenCpuMs();
@@ -514,6 +514,17 @@ int runInServer(const char* self, std::vector<Mode> modes, int knocks)
                 "the server) and took the device's next real report instead / that never got one: they are\n"
                 "left out of the latency figures, and the mode runs again in a new process until it has\n"
                 "enough (OpenAL Soft 1.19's PulseAudio backend reports none once its device has been paused).\n");
+}
+
+int runInServer(const char* self, std::vector<Mode> modes, int knocks)
+{
+    const soundserver::Server server(std::filesystem::path(THWACKO_SOURCE_DIR) / "bench" / "sound-server");
+    try {
+        runModesInServer(self, server, std::move(modes), knocks);
+    } catch (const std::exception& e) { // the server stops on the way out
+        std::fprintf(stderr, "SoundLatency: %s\n", e.what());
+        return 1;
+    }
     return 0;
 }
 
