@@ -35,7 +35,8 @@ using TimePoint = SteadyClock::time_point;
 struct Mode {
     const char* name;
     bool fast;
-    int knockSpacingSamples; // decoded samples between knocks (8 reports each), before the phase shift
+    int knockSpacingSamples;           // decoded samples between knocks (8 reports each), before the phase shift
+    int secondKnockSpacingSamples = 0; // before the second knock instead, when set
 };
 
 /// What is in each millisecond slot of the feed.
@@ -56,9 +57,10 @@ inline std::vector<Slot> makeScript(const Mode& mode, int knocks, int tailReport
                              Slot::quiet);
     for (int k = 0; k < knocks; ++k) {
         script.insert(script.end(), static_cast<std::size_t>(shift(random)), Slot::other);
+        const int spacing =
+            k == 1 && mode.secondKnockSpacingSamples > 0 ? mode.secondKnockSpacingSamples : mode.knockSpacingSamples;
         // The knock is the last of the interval's 8·G counted reports, so it is one the service decodes.
-        script.insert(script.end(),
-                      static_cast<std::size_t>(mode.knockSpacingSamples * AccelerometerService::imuDecimation - 1),
+        script.insert(script.end(), static_cast<std::size_t>(spacing * AccelerometerService::imuDecimation - 1),
                       Slot::quiet);
         script.push_back(Slot::knock);
     }

@@ -37,6 +37,27 @@ bool holds(const std::filesystem::path& file, const std::string& text)
     return contents == text;
 }
 
+// PipeWire's PulseAudio server holds at least three of its smallest requests (5.3 ms by default)
+// in a stream's buffer, whatever the client asks, and runs its graph no faster than that; these
+// client properties lower that floor for this application alone (a PulseAudio server ignores them).
+std::string serverRequest()
+{
+    const std::string frames = std::to_string(kPeriodFrames) + "/48000";
+    return "pulse.min.req=" + frames + " pulse.min.quantum=" + frames;
+}
+
+bool askServer()
+{
+    const char* theirs = std::getenv("PULSE_PROP");
+    if (theirs != nullptr && std::string(theirs).find("pulse.min.") != std::string::npos) {
+        return false;
+    }
+    const std::string properties =
+        theirs != nullptr && *theirs != '\0' ? std::string(theirs) + " " + serverRequest() : serverRequest();
+    ::setenv("PULSE_PROP", properties.c_str(), 1);
+    return true;
+}
+
 } // namespace
 
 std::filesystem::path outputConfigurationPath() { return foundation::cachesFolder() / "ThwackoApp" / "openal.conf"; }
@@ -44,6 +65,7 @@ std::filesystem::path outputConfigurationPath() { return foundation::cachesFolde
 OutputSetup prepareOutput()
 {
     OutputSetup setup;
+    setup.serverAsked = askServer();
     const std::filesystem::path ours = outputConfigurationPath();
     // OpenAL Soft takes an empty ALSOFT_CONF for none.
     if (const char* named = std::getenv("ALSOFT_CONF"); named != nullptr && *named != '\0') {

@@ -19,6 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr int kPeriodFrames = 128; // the mixer's update, in frames
+
 std::string contents(const fs::path& file)
 {
     std::ifstream in(file, std::ios::binary);
@@ -50,6 +52,7 @@ protected:
     {
         env.set("XDG_CACHE_HOME", (dir.path() / "cache").string());
         env.set("ALSOFT_CONF", std::nullopt);
+        env.set("PULSE_PROP", std::nullopt);
     }
 
     fs::path ours() const { return dir.path() / "cache" / "ThwackoApp" / "openal.conf"; }
@@ -91,7 +94,8 @@ TEST_P(OutputSetupWrites, TheUpdateSizeAndPointsOpenAlAtIt)
     EXPECT_EQ(setup.warning, "");
     EXPECT_EQ(variable("ALSOFT_CONF"), ours().string());
     // Only the update size: every other setting stays the system's or the user's.
-    EXPECT_EQ(settings(ours()), (std::vector<std::string>{"[general]", "period_size = 128", "periods = 2"}));
+    EXPECT_EQ(settings(ours()),
+              (std::vector<std::string>{"[general]", "period_size = " + std::to_string(kPeriodFrames), "periods = 2"}));
     EXPECT_TRUE(log.lines().empty());
     // Nothing of the atomic replacement is left beside it.
     EXPECT_EQ(std::distance(fs::directory_iterator(ours().parent_path()), fs::directory_iterator()), 1);
@@ -149,5 +153,38 @@ TEST_F(OutputSetupTest, AFolderThatCannotBeWrittenGivesOneWarningAndLeavesOpenAl
     EXPECT_EQ(log.lines().front(), "thwacko.audio: " + setup.warning);
     EXPECT_EQ(contents(blocked), "not a folder");
 }
+
+struct ServerCase {
+    const char* name;
+    std::optional<std::string> before; // PULSE_PROP before the call; nullopt: unset
+    std::string after;
+    bool asked;
+};
+
+const std::string kRequest = "pulse.min.req=" + std::to_string(kPeriodFrames) +
+                             "/48000 pulse.min.quantum=" + std::to_string(kPeriodFrames) + "/48000";
+
+const ServerCase kServerCases[] = {
+    {"Unset", std::nullopt, kRequest, true},
+    {"Empty", "", kRequest, true},
+    {"OtherPropertiesAreKept", "media.role=event", "media.role=event " + kRequest, true},
+    {"TheUsersOwnMinimumWins", "pulse.min.req=512/48000", "pulse.min.req=512/48000", false},
+};
+
+class OutputSetupAsksTheServer : public OutputSetupTest, public ::testing::WithParamInterface<ServerCase> {};
+
+TEST_P(OutputSetupAsksTheServer, ForABufferAsSmallAsTheUpdateUnlessTheUserSaidOtherwise)
+{
+    env.set("PULSE_PROP", GetParam().before);
+
+    EXPECT_EQ(audio::prepareOutput().serverAsked, GetParam().asked);
+    EXPECT_EQ(variable("PULSE_PROP"), GetParam().after);
+    // A later call adds nothing.
+    EXPECT_FALSE(audio::prepareOutput().serverAsked);
+    EXPECT_EQ(variable("PULSE_PROP"), GetParam().after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OutputSetupAsksTheServer, ::testing::ValuesIn(kServerCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -14,6 +14,9 @@ struct OutputSetup {
     bool usersOwn = false;
     /// Why the small update could not be configured; empty otherwise.
     std::string warning;
+    /// True when PULSE_PROP was given the request for a small server buffer; false when the
+    /// user's PULSE_PROP already sets those properties.
+    bool serverAsked = false;
 };
 
 /// Makes OpenAL Soft mix in small updates (128 frames, two periods), so that a started clip
@@ -24,7 +27,14 @@ struct OutputSetup {
 /// and nothing is changed. The system's and the user's usual configuration files still apply;
 /// ours sets nothing but the update size.
 ///
-/// It sets an environment variable, which is safe only while no other thread runs: call it at
+/// A sound server behind OpenAL Soft's PulseAudio backend gets a request of the same size: PipeWire's
+/// PulseAudio server keeps at least three of its smallest requests (pulse.min.req, 256 frames by
+/// default) in a stream's buffer and lets no client run its graph faster than pulse.min.quantum,
+/// whatever the client asks, so these two properties are added to PULSE_PROP, which libpulse
+/// sends as the client's own. A PULSE_PROP of the user's that sets any pulse.min. property is left
+/// alone; PulseAudio itself ignores them.
+///
+/// It sets environment variables, which is safe only while no other thread runs: call it at
 /// start-up before any thread starts, before the first AudioPlayer. Nothing else in the audio
 /// library touches the environment. A later call changes nothing. A file that cannot be written
 /// is logged as one warning (category "thwacko.audio"), and OpenAL plays with its own update
