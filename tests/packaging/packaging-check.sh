@@ -21,33 +21,7 @@ rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 
-log() { echo "packaging-check: $*"; }
-fail()
-{
-    echo "packaging-check: FAILED: $*" >&2
-    exit 1
-}
-
-pids=()
-cleanup()
-{
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-}
-trap cleanup EXIT
-
-# Polls `$@` until it succeeds, for at most 60 seconds.
-wait_for()
-{
-    local what=$1
-    shift
-    local until=$((SECONDS + 60))
-    until "$@"; do
-        ((SECONDS < until)) || fail "timed out waiting for $what"
-        sleep 0.2
-    done
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../support/harness.sh" packaging-check
 
 root=$work/root
 prefix=$root/usr
@@ -95,8 +69,7 @@ check_installed()
 
     # The installed command, from a folder of its own, with nothing pointing it at its resources.
     local home=$work/home
-    mkdir -p "$home/config" "$home/cache" "$home/runtime"
-    chmod 700 "$home/runtime"
+    make_private_home "$home"
     cat >"$work/alsoft.conf" <<CONF
 [general]
 drivers=wave
@@ -113,9 +86,9 @@ CONF
     local pid=$!
     pids+=("$pid")
     slaps() { grep -c "^thwacko.slaps: slap [0-9]*:" "$work/app.log" || true; }
-    three_slaps() { (($(slaps) >= 3)) || ! kill -0 "$pid" 2>/dev/null; }
+    three_slaps() { (($(slaps) >= 3)) || ended "$pid"; }
     wait_for "three slaps" three_slaps
-    kill -0 "$pid" 2>/dev/null || { cat "$work/app.log" >&2; fail "the installed command ended by itself"; }
+    alive "$pid" || { cat "$work/app.log" >&2; fail "the installed command ended by itself"; }
     kill -TERM "$pid"
     local status=0
     wait "$pid" || status=$?
@@ -238,7 +211,7 @@ check_deb()
         expect_reload "without udev" 0
     fi
     export -f expect_reload fail log
-    export dpkgroot work
+    export dpkgroot work harness
     if unshare -rm true 2>/dev/null; then
         unshare -rm bash -c '
             mount -t tmpfs none /run
