@@ -70,12 +70,7 @@ check_installed()
     # The installed command, from a folder of its own, with nothing pointing it at its resources.
     local home=$work/home
     make_private_home "$home"
-    cat >"$work/alsoft.conf" <<CONF
-[general]
-drivers=wave
-[wave]
-file=$work/out.wav
-CONF
+    write_wave_conf "$work/alsoft.conf" "$work/out.wav"
     (
         cd "$home"
         exec env -u THWACKO_RESOURCES -u THWACKO_SENSOR -u THWACKO_SENSOR_REPLAY -u DISPLAY -u WAYLAND_DISPLAY \
@@ -95,10 +90,8 @@ CONF
     sed 's/^/  app: /' "$work/app.log"
     ((status == 0)) || fail "the installed command exited with status $status on SIGTERM"
     grep -q "^thwacko.app: terminating" "$work/app.log" || fail "the installed command did not quit cleanly"
-    [ -s "$work/out.wav" ] || fail "no wave file"
     local loud
-    loud=$(tail -c +45 "$work/out.wav" | tr -d '\000' | wc -c)
-    ((loud > 10000)) || fail "the wave file holds no clips ($loud non-zero bytes)"
+    expect_sound "$work/out.wav"
     log "$(slaps) slaps counted, $loud bytes of sound written, exit status 0"
 }
 

@@ -123,6 +123,26 @@ set_app_environment()
     export QT_QPA_PLATFORM=xcb ASAN_OPTIONS="${ASAN_OPTIONS:-}:strict_string_checks=0"
 }
 
+# An OpenAL Soft configuration, written to $1, that sends all sound to OpenAL's wave writer and
+# its file $2.
+write_wave_conf()
+{
+    cat >"$1" <<CONF
+[general]
+drivers=wave
+[wave]
+file=$2
+CONF
+}
+# Fails unless the wave file $1 holds the clips: past its header, sound and not only silence.
+# Sets $loud to the number of its bytes that are not silent.
+expect_sound()
+{
+    [ -s "$1" ] || fail "no wave file"
+    loud=$(tail -c +45 "$1" | tr -d '\000' | wc -c)
+    ((loud > 10000)) || fail "the wave file holds no clips ($loud non-zero bytes)"
+}
+
 # The application's visible windows as "id width height title", one a line.
 windows()
 {

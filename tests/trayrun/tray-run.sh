@@ -32,12 +32,7 @@ if [ "$mode" != notray ]; then
 fi
 set_app_environment "$work"
 
-cat >"$work/alsoft.conf" <<CONF
-[general]
-drivers=wave
-[wave]
-file=$work/out.wav
-CONF
+write_wave_conf "$work/alsoft.conf" "$work/out.wav"
 
 sheet_shown() { windows | awk '$4 == "Settings" {found = 1} END {exit !found}'; }
 tray_icon() { windows | awk '$2 < 64 && $3 < 64 {print $1; exit}'; }
@@ -215,7 +210,5 @@ choose Up # "Quit Bonkly"
 finish
 
 # The clips went to the wave writer: past its header the file holds sound, not only silence.
-[ -s "$work/out.wav" ] || fail "no wave file"
-loud=$(tail -c +45 "$work/out.wav" | tr -d '\000' | wc -c)
-((loud > 10000)) || fail "the wave file holds no clips ($loud non-zero bytes)"
+expect_sound "$work/out.wav"
 log "wave file: $(stat -c %s "$work/out.wav") bytes, $loud of them not silent"
