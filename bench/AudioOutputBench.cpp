@@ -124,16 +124,24 @@ struct Clips {
     std::filesystem::path longClip = dir / "long.mp3";
     ~Clips() { std::filesystem::remove_all(dir); }
 
+    /// Makes the clips (no long one for 0 minutes); says why when it cannot.
     bool make(int longMinutes)
     {
+        if (longMinutes > 0) {
+            std::printf("making a %d-minute stereo MP3 with sox and lame...\n", longMinutes);
+            std::fflush(stdout);
+        }
         const std::string d = dir.string();
-        return run("sox -n -r 44100 -b 16 -c 1 '" + d +
-                   "/short.wav' synth 0.3 sine 440 gain -6 && lame --quiet -b 64 '" + d + "/short.wav' '" +
-                   shortClip.string() + "'") &&
-               (longMinutes <= 0 ||
-                run("sox -n -r 44100 -b 16 -c 2 '" + d + "/long.wav' synth " + std::to_string(longMinutes * 60) +
-                    " sine 300 gain -12 && lame --quiet -b 128 '" + d + "/long.wav' '" + longClip.string() +
-                    "' && rm '" + d + "/long.wav'"));
+        const bool made =
+            run("sox -n -r 44100 -b 16 -c 1 '" + d + "/short.wav' synth 0.3 sine 440 gain -6 && lame --quiet -b 64 '" +
+                d + "/short.wav' '" + shortClip.string() + "'") &&
+            (longMinutes <= 0 || run("sox -n -r 44100 -b 16 -c 2 '" + d + "/long.wav' synth " +
+                                     std::to_string(longMinutes * 60) + " sine 300 gain -12 && lame --quiet -b 128 '" +
+                                     d + "/long.wav' '" + longClip.string() + "' && rm '" + d + "/long.wav'"));
+        if (!made) {
+            std::fprintf(stderr, "AudioOutputBench: sox and lame are needed to make the clips\n");
+        }
+        return made;
     }
 };
 
@@ -152,10 +160,7 @@ bool waitFor(const std::function<bool()>& done, std::chrono::seconds timeout)
 int memory(int plays, int minutes)
 {
     Clips clips;
-    std::printf("making a %d-minute stereo MP3 with sox and lame...\n", minutes);
-    std::fflush(stdout);
     if (!clips.make(minutes)) {
-        std::fprintf(stderr, "AudioOutputBench: sox and lame are needed to make the clips\n");
         return 1;
     }
     std::printf("clip: %s, %.1f MiB\n", clips.longClip.c_str(),
@@ -221,10 +226,7 @@ int threadCount()
 int slaps(int plays, int minutes, int everyMs)
 {
     Clips clips;
-    std::printf("making a %d-minute stereo MP3 with sox and lame...\n", minutes);
-    std::fflush(stdout);
     if (!clips.make(minutes)) {
-        std::fprintf(stderr, "AudioOutputBench: sox and lame are needed to make the clips\n");
         return 1;
     }
     AudioPlayerService service;
@@ -266,7 +268,6 @@ int idle(int seconds)
 {
     Clips clips;
     if (!clips.make(0)) {
-        std::fprintf(stderr, "AudioOutputBench: sox and lame are needed to make the clips\n");
         return 1;
     }
     AudioPlayerService service;
@@ -288,7 +289,6 @@ int paced(int seconds, int everyMs)
 {
     Clips clips;
     if (!clips.make(0)) {
-        std::fprintf(stderr, "AudioOutputBench: sox and lame are needed to make the clips\n");
         return 1;
     }
     const auto pack = std::filesystem::path(THWACKO_SOURCE_DIR) / "resources/Audio/pain";

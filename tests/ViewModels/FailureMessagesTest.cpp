@@ -14,14 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-
 #include <fstream>
 #include <iterator>
 
 namespace fs = std::filesystem;
 using testsupport::TempDir;
-using Sample = ThwackoViewModel::Sample;
 
 namespace {
 
@@ -52,28 +49,17 @@ protected:
         return *vm;
     }
 
-    static void drain()
-    {
-        for (int i = 0; i < 4; ++i) {
-            QCoreApplication::processEvents();
-        }
-    }
-
     void startListening()
     {
         vm->start();
-        drain();
+        testsupport::drainPosted();
         ASSERT_EQ(vm->statusMessage(), kListening);
     }
 
     /// One knock after 1.5 s of rest, taken in by one tick of the pipeline.
     void slap()
     {
-        std::vector<Sample> samples(149, Sample{0.0, 0.0, 1.0});
-        samples.push_back({0.0, 0.0, 1.5});
-        for (const auto& [x, y, z] : samples) {
-            ASSERT_TRUE(services.feedSample(x, y, z));
-        }
+        ASSERT_TRUE(services.feedKnock(1.5));
         services.clock.advance(2);
         vm->processSamples();
     }
@@ -82,7 +68,7 @@ protected:
     void clipOutcome(const std::optional<std::string>& failure)
     {
         services.audio->report(failure);
-        drain();
+        testsupport::drainPosted();
     }
 };
 
@@ -119,7 +105,7 @@ TEST_F(FailureMessagesTest, ASoundNeverReplacesNorClearsAnotherMessage)
     services.sensor->services.clear();
     make();
     vm->start();
-    drain();
+    testsupport::drainPosted();
     const auto sensorError = vm->errorMessage();
     ASSERT_TRUE(sensorError);
     clipOutcome("cannot open the sound device");

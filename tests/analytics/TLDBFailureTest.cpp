@@ -2,7 +2,7 @@
 #include "AnalyticsTestSupport.h"
 #include "InstanceFixture.h"
 #include "LoopbackServer.h"
-#include "analytics/JSONHandler.h"
+#include "StoreRows.h"
 #include "analytics/TLDB.h"
 #include "analytics/TallyPersistence.h"
 
@@ -23,26 +23,12 @@
 #include <thread>
 
 using namespace tally;
+using analyticstest::numbers;
+using analyticstest::record;
+using analyticstest::uniqueToken;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string record(int n) { return *JSONHandler::serializeJSONObject(Properties{{"n", n}}); }
-
-std::vector<std::int64_t> numbers(const EntityBatch& rows)
-{
-    std::vector<std::int64_t> out;
-    for (const auto& row : rows) {
-        out.push_back(*row.at("n").get<NSNumber>()->exactInt());
-    }
-    return out;
-}
-
-std::string uniqueToken(const char* base)
-{
-    return std::string(base) + std::to_string(::getpid()) +
-           testing::UnitTest::GetInstance()->current_test_info()->name();
-}
 
 std::string fileBytes(const fs::path& path)
 {

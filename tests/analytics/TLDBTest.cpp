@@ -1,5 +1,6 @@
 #include "analytics/TLDB.h"
 #include "AnalyticsTestSupport.h"
+#include "StoreRows.h"
 #include "analytics/JSONHandler.h"
 #include "analytics/TallyPersistence.h"
 #include "platform/foundation/Paths.h"
@@ -14,6 +15,9 @@
 
 using namespace tally;
 using analyticstest::LogCapture;
+using analyticstest::numbers;
+using analyticstest::record;
+using analyticstest::uniqueToken;
 namespace fs = std::filesystem;
 
 namespace {
@@ -43,23 +47,6 @@ public:
 private:
     sqlite3* db = nullptr;
 };
-
-std::string record(int n) { return *JSONHandler::serializeJSONObject(Properties{{"n", n}}); }
-
-std::vector<std::int64_t> numbers(const EntityBatch& rows)
-{
-    std::vector<std::int64_t> out;
-    for (const auto& row : rows) {
-        out.push_back(*row.at("n").get<NSNumber>()->exactInt());
-    }
-    return out;
-}
-
-std::string uniqueToken(const char* base)
-{
-    return std::string(base) + std::to_string(::getpid()) +
-           testing::UnitTest::GetInstance()->current_test_info()->name();
-}
 
 TEST(TLDB, NamesTheFileAndTablesAfterTheTokensLettersMarksAndDigits)
 {

@@ -21,33 +21,7 @@ rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 
-log() { echo "packaging-check: $*"; }
-fail()
-{
-    echo "packaging-check: FAILED: $*" >&2
-    exit 1
-}
-
-pids=()
-cleanup()
-{
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-}
-trap cleanup EXIT
-
-# Polls `$@` until it succeeds, for at most 60 seconds.
-wait_for()
-{
-    local what=$1
-    shift
-    local until=$((SECONDS + 60))
-    until "$@"; do
-        ((SECONDS < until)) || fail "timed out waiting for $what"
-        sleep 0.2
-    done
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../support/harness.sh" packaging-check
 
 root=$work/root
 prefix=$root/usr
@@ -95,14 +69,8 @@ check_installed()
 
     # The installed command, from a folder of its own, with nothing pointing it at its resources.
     local home=$work/home
-    mkdir -p "$home/config" "$home/cache" "$home/runtime"
-    chmod 700 "$home/runtime"
-    cat >"$work/alsoft.conf" <<CONF
-[general]
-drivers=wave
-[wave]
-file=$work/out.wav
-CONF
+    make_private_home "$home"
+    write_wave_conf "$work/alsoft.conf" "$work/out.wav"
     (
         cd "$home"
         exec env -u THWACKO_RESOURCES -u THWACKO_SENSOR -u THWACKO_SENSOR_REPLAY -u DISPLAY -u WAYLAND_DISPLAY \
@@ -113,19 +81,17 @@ CONF
     local pid=$!
     pids+=("$pid")
     slaps() { grep -c "^thwacko.slaps: slap [0-9]*:" "$work/app.log" || true; }
-    three_slaps() { (($(slaps) >= 3)) || ! kill -0 "$pid" 2>/dev/null; }
+    three_slaps() { (($(slaps) >= 3)) || ended "$pid"; }
     wait_for "three slaps" three_slaps
-    kill -0 "$pid" 2>/dev/null || { cat "$work/app.log" >&2; fail "the installed command ended by itself"; }
+    alive "$pid" || { cat "$work/app.log" >&2; fail "the installed command ended by itself"; }
     kill -TERM "$pid"
     local status=0
     wait "$pid" || status=$?
     sed 's/^/  app: /' "$work/app.log"
     ((status == 0)) || fail "the installed command exited with status $status on SIGTERM"
     grep -q "^thwacko.app: terminating" "$work/app.log" || fail "the installed command did not quit cleanly"
-    [ -s "$work/out.wav" ] || fail "no wave file"
     local loud
-    loud=$(tail -c +45 "$work/out.wav" | tr -d '\000' | wc -c)
-    ((loud > 10000)) || fail "the wave file holds no clips ($loud non-zero bytes)"
+    expect_sound "$work/out.wav"
     log "$(slaps) slaps counted, $loud bytes of sound written, exit status 0"
 }
 
@@ -238,7 +204,7 @@ check_deb()
         expect_reload "without udev" 0
     fi
     export -f expect_reload fail log
-    export dpkgroot work
+    export dpkgroot work harness
     if unshare -rm true 2>/dev/null; then
         unshare -rm bash -c '
             mount -t tmpfs none /run

@@ -1,5 +1,6 @@
 #include "support/EventLoop.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -32,6 +33,13 @@ void pumpFor(std::chrono::milliseconds duration)
     QEventLoop loop;
     QTimer::singleShot(duration, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+void drainPosted()
+{
+    for (int i = 0; i < 4; ++i) {
+        QCoreApplication::processEvents();
+    }
 }
 
 } // namespace testsupport

@@ -20,6 +20,16 @@ bool FakeServices::feedSample(double x, double y, double z)
     return true;
 }
 
+bool FakeServices::feedKnock(double peak)
+{
+    for (int i = 0; i < 149; ++i) {
+        if (!feedSample(0.0, 0.0, 1.0)) {
+            return false;
+        }
+    }
+    return feedSample(0.0, 0.0, peak);
+}
+
 ThwackoViewModel::Dependencies FakeServices::dependencies()
 {
     ThwackoViewModel::Dependencies deps;

@@ -17,93 +17,31 @@ tool=$2
 mode=$3
 work=$4
 rm -rf "$work"
-mkdir -p "$work/config/ThwackoApp" "$work/cache" "$work/runtime"
-chmod 0700 "$work/runtime"
+mkdir -p "$work"
+
+. "$(dirname "${BASH_SOURCE[0]}")/../support/harness.sh" second-launch
+show_failure()
+{
+    windows | sed 's/^/  window: /' || true
+    for f in "$work"/*.log; do
+        [ -f "$f" ] && sed "s|^|  $(basename "$f"): |" "$f"
+    done
+}
+
+start_display "$work/xvfb.out"
+start_tray_host "$tool" /dev/null
+set_app_environment "$work"
+export ALSOFT_DRIVERS=null
 # Past the onboarding, so each copy opens the main window and listens only when asked.
+mkdir -p "$work/config/ThwackoApp"
 cat >"$work/config/ThwackoApp/ThwackoApp.plist" <<'PLIST'
 <?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0"><dict><key>Bonkly.hasCompletedOnboarding</key><true/></dict></plist>
 PLIST
 
-log() { echo "second-launch: $*"; }
-pids=()
-fail()
-{
-    echo "second-launch: FAILED: $*" >&2
-    windows | sed 's/^/  window: /' >&2 || true
-    for f in "$work"/*.log; do
-        [ -f "$f" ] && sed "s|^|  $(basename "$f"): |" "$f" >&2
-    done
-    exit 1
-}
-cleanup()
-{
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
-}
-trap cleanup EXIT
-
-wait_for_quietly()
-{
-    local until=$((SECONDS + ${deadline:-60}))
-    until "$@"; do
-        ((SECONDS < until)) || return 1
-        sleep 0.2
-    done
-}
-
-wait_for()
-{
-    local what=$1
-    shift
-    local until=$((SECONDS + ${deadline:-60}))
-    until "$@"; do
-        ((SECONDS < until)) || fail "timed out waiting for $what"
-        sleep 0.2
-    done
-}
-
-# A display of our own (see tray-run.sh).
-server_answers() { xdpyinfo -display ":$1" >/dev/null 2>&1; }
-display=""
-for n in $(seq 90 189); do
-    [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.out" 2>&1 &
-    xvfbpid=$!
-    until server_answers "$n"; do
-        kill -0 "$xvfbpid" 2>/dev/null || break
-        sleep 0.2
-    done
-    if kill -0 "$xvfbpid" 2>/dev/null; then
-        pids+=($xvfbpid)
-        display=$n
-        break
-    fi
-done
-[ -n "$display" ] || fail "no X server could be started"
-export DISPLAY=":$display"
-log "display $DISPLAY"
-
-trayer --edge top --align right --widthtype pixel --width 160 --height 28 --SetDockType true >/dev/null 2>&1 &
-pids+=($!)
-wait_for "the tray host" "$tool" tray
-
-# The application's visible windows as "id width height title", one a line.
-windows()
-{
-    local id
-    for id in $(xdotool search --onlyvisible --class Bonkly 2>/dev/null); do
-        xwininfo -id "$id" 2>/dev/null |
-            awk -v id="$id" '/^xwininfo:/ {t=$0; sub(/^[^"]*"/, "", t); sub(/"$/, "", t)} /Width:/ {w=$2}
-                /Height:/ {h=$2} END {print id, w, h, t}'
-    done
-}
 main_windows() { windows | awk '$2 >= 400 && $4 == "Bonkly" && NF == 4' | wc -l; }
 tray_icons() { windows | awk '$2 < 64 && $3 < 64' | wc -l; }
-main_window() { windows | awk '$2 >= 400 && $4 == "Bonkly" && NF == 4 {print $1; exit}'; }
 one_copy_shown() { (($(main_windows) == 1 && $(tray_icons) == 1)); }
 no_main_window() { (($(main_windows) == 0)); }
 # The top-most of the application's main window and the cover: xwininfo lists the top first.
@@ -115,11 +53,6 @@ on_top()
 }
 app_on_top() { [ "$(on_top)" = app ]; }
 
-export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime
-export ALSOFT_DRIVERS=null QT_QPA_PLATFORM=xcb
-# In a sanitizer build: libxkbcommon-x11 trips the strict string check (see tray-run.sh).
-export ASAN_OPTIONS="${ASAN_OPTIONS:-}:strict_string_checks=0"
-
 # Starts a copy in the background; its process id in $launched.
 launch()
 {
@@ -129,8 +62,6 @@ launch()
     launched=$!
     pids+=($launched)
 }
-alive() { kill -0 "$1" 2>/dev/null; }
-ended() { ! alive "$1"; }
 # A later launch in the foreground: it must end by itself, with status 0, writing nothing to stdout.
 launch_again()
 {
@@ -144,20 +75,12 @@ launch_again()
     grep -q "thwacko.status" "$work/$name.log" && fail "the launch $name opened a sensor"
     true
 }
+# Ends the copy $1, whose log is named $2, as the session would; it must exit with status 0.
 quit_cleanly()
 {
-    local pid=$1 name=$2 status=0
+    local pid=$1 name=$2
     kill -TERM "$pid"
-    wait_for "the copy to end" ended "$pid"
-    wait "$pid" || status=$?
-    # LeakSanitizer's own tracer can crash while it stops the exiting process's threads on a loaded
-    # machine (see tray-run.sh); then no leak check ran, and the application did nothing wrong.
-    if ((status != 0)) && grep -q "^Tracer caught signal" "$work/$name.log" &&
-        grep -q "LeakSanitizer has encountered a fatal error" "$work/$name.log"; then
-        log "the leak checker's tracer crashed at exit (status $status); no leak check this run"
-        status=0
-    fi
-    ((status == 0)) || fail "the copy exited with status $status"
+    expect_clean_exit "$pid" "$work/$name.log" "the copy"
 }
 
 case $mode in

@@ -16,102 +16,24 @@ tool=$2
 mode=$3
 work=$4
 rm -rf "$work"
-mkdir -p "$work/config" "$work/cache" "$work/runtime"
-chmod 0700 "$work/runtime" # its own, so no other copy of the application hands over to it
+mkdir -p "$work"
 
-log() { echo "tray-run: $*"; }
-fail()
+. "$(dirname "${BASH_SOURCE[0]}")/../support/harness.sh" tray-run
+show_failure()
 {
-    echo "tray-run: FAILED: $*" >&2
-    if declare -F windows >/dev/null; then
-        echo "tray-run: the application's windows (id width height title):" >&2
-        windows | sed 's/^/  /' >&2 || true
-    fi
-    [ -f "$work/app.log" ] && sed 's/^/  app: /' "$work/app.log" >&2
-    exit 1
+    echo "tray-run: the application's windows (id width height title):"
+    windows | sed 's/^/  /' || true
+    [ -f "$work/app.log" ] && sed 's/^/  app: /' "$work/app.log"
 }
 
-pids=()
-cleanup()
-{
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
-}
-trap cleanup EXIT
-
-# Polls `$@` until it succeeds, for at most $deadline seconds (default 60).
-wait_for()
-{
-    local what=$1
-    shift
-    local until=$((SECONDS + ${deadline:-60}))
-    until "$@"; do
-        ((SECONDS < until)) || fail "timed out waiting for $what"
-        sleep 0.2
-    done
-}
-
-# The same, returning 1 instead of failing.
-wait_for_quietly()
-{
-    local until=$((SECONDS + ${deadline:-60}))
-    until "$@"; do
-        ((SECONDS < until)) || return 1
-        sleep 0.2
-    done
-}
-
-# A display of our own: the first free number whose server comes up and answers (another test
-# may take a number at the same moment; its lock file then makes our server give up).
-server_answers() { xdpyinfo -display ":$1" >/dev/null 2>&1; }
-display=""
-for n in $(seq 90 189); do
-    [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfbpid=$!
-    until server_answers "$n"; do
-        kill -0 "$xvfbpid" 2>/dev/null || break
-        sleep 0.2
-    done
-    if kill -0 "$xvfbpid" 2>/dev/null; then
-        pids+=($xvfbpid)
-        display=$n
-        break
-    fi
-done
-[ -n "$display" ] || fail "no X server could be started"
-export DISPLAY=":$display"
-log "display $DISPLAY"
-
+start_display "$work/xvfb.log"
 if [ "$mode" != notray ]; then
-    trayer --edge top --align right --widthtype pixel --width 160 --height 28 --SetDockType true \
-        >"$work/trayer.log" 2>&1 &
-    trayerpid=$!
-    pids+=($trayerpid)
-    wait_for "the tray host" "$tool" tray
+    start_tray_host "$tool" "$work/trayer.log"
 fi
+set_app_environment "$work"
 
-cat >"$work/alsoft.conf" <<CONF
-[general]
-drivers=wave
-[wave]
-file=$work/out.wav
-CONF
+write_wave_conf "$work/alsoft.conf" "$work/out.wav"
 
-# The application's visible windows as "id width height title", one a line.
-windows()
-{
-    local id
-    for id in $(xdotool search --onlyvisible --class Bonkly 2>/dev/null); do
-        xwininfo -id "$id" 2>/dev/null |
-            awk -v id="$id" '/^xwininfo:/ {t=$0; sub(/^[^"]*"/, "", t); sub(/"$/, "", t)} /Width:/ {w=$2}
-                /Height:/ {h=$2} END {print id, w, h, t}'
-    done
-}
-# The window "Bonkly" (the onboarding or the main window; the settings sheet has its own title).
-main_window() { windows | awk '$2 >= 400 && $4 == "Bonkly" && NF == 4 {print $1; exit}'; }
 sheet_shown() { windows | awk '$4 == "Settings" {found = 1} END {exit !found}'; }
 tray_icon() { windows | awk '$2 < 64 && $3 < 64 {print $1; exit}'; }
 menu_window() { windows | awk '$2 >= 64 && $2 < 400 && $3 >= 64 {print $1; exit}'; }
@@ -122,12 +44,9 @@ has_menu() { [ -n "$(menu_window)" ]; }
 has_no_menu() { [ -z "$(menu_window)" ]; }
 window_width() { xwininfo -id "$1" | awk '/Width:/ {print $2}'; }
 main_view_shown() { local w; w=$(main_window); [ -n "$w" ] && (($(window_width "$w") >= 720)); }
-app_exited() { ! kill -0 "$apppid" 2>/dev/null; }
+app_exited() { ended "$apppid"; }
 
-# In a sanitizer build: libxkbcommon-x11 (Qt's X11 keymap) reads strings past their end in a way the
-# strict string check trips on; it is not our code.
-XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime ALSOFT_CONF=$work/alsoft.conf ALSOFT_DRIVERS=wave \
-    ASAN_OPTIONS="${ASAN_OPTIONS:-}:strict_string_checks=0" QT_QPA_PLATFORM=xcb "$app" --sensor replay >"$work/app.log" 2>&1 &
+ALSOFT_CONF=$work/alsoft.conf ALSOFT_DRIVERS=wave "$app" --sensor replay >"$work/app.log" 2>&1 &
 apppid=$!
 pids+=($apppid)
 log "application $apppid"
@@ -173,17 +92,7 @@ close_main_window()
 
 finish()
 {
-    wait_for "the application to end" app_exited
-    local status=0
-    wait "$apppid" || status=$?
-    # LeakSanitizer's own tracer can crash while it stops the exiting process's threads on a
-    # loaded machine; then no leak check ran, and the application did nothing wrong.
-    if ((status != 0)) && grep -q "^Tracer caught signal" "$work/app.log" &&
-        grep -q "LeakSanitizer has encountered a fatal error" "$work/app.log"; then
-        log "the leak checker's tracer crashed at exit (status $status); no leak check this run"
-        status=0
-    fi
-    ((status == 0)) || fail "the application exited with status $status"
+    expect_clean_exit "$apppid" "$work/app.log" "the application"
     # The will-terminate path stops listening: "Stopped" is the last status after "terminating".
     sed -n '/terminating; status:/,$p' "$work/app.log" | grep -v "terminating" | grep -q "thwacko.status: Stopped" ||
         fail "listening was not stopped on the way out"
@@ -301,7 +210,5 @@ choose Up # "Quit Bonkly"
 finish
 
 # The clips went to the wave writer: past its header the file holds sound, not only silence.
-[ -s "$work/out.wav" ] || fail "no wave file"
-loud=$(tail -c +45 "$work/out.wav" | tr -d '\000' | wc -c)
-((loud > 10000)) || fail "the wave file holds no clips ($loud non-zero bytes)"
+expect_sound "$work/out.wav"
 log "wave file: $(stat -c %s "$work/out.wav") bytes, $loud of them not silent"

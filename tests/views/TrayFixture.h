@@ -81,12 +81,7 @@ protected:
     }
 
     /// Runs the main queue's posted jobs and the coalesced change signal.
-    static void drain()
-    {
-        for (int i = 0; i < 4; ++i) {
-            QCoreApplication::processEvents();
-        }
-    }
+    static void drain() { testsupport::drainPosted(); }
 
     void startListening()
     {
@@ -98,10 +93,7 @@ protected:
     /// One knock through the sensor and one processing tick: one counted slap.
     void slap()
     {
-        for (int i = 0; i < 149; ++i) {
-            ASSERT_TRUE(services->feedSample(0.0, 0.0, 1.0));
-        }
-        ASSERT_TRUE(services->feedSample(0.0, 0.0, 1.4));
+        ASSERT_TRUE(services->feedKnock(1.4));
         services->clock.advance(2);
         vm->processSamples();
         drain();

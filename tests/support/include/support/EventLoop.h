@@ -10,5 +10,8 @@ namespace testsupport {
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 /// Runs the Qt event loop for `duration`, handling every event that comes due.
 void pumpFor(std::chrono::milliseconds duration);
+/// Handles the events posted so far and those their handlers post, a few rounds deep (the main
+/// queue's jobs, then a coalesced change signal), without waiting for any timer.
+void drainPosted();
 
 } // namespace testsupport

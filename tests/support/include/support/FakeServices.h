@@ -30,6 +30,9 @@ public:
     /// One sample in g through the sensor, as the reports the accelerometer service decimates into
     /// one decoded sample; false when the sensor is not scheduled (then nothing more is delivered).
     bool feedSample(double x, double y, double z);
+    /// 1.5 s of rest at 1 g, then one knock of `peak` g on the newest sample: one slap once the
+    /// clock moves on and the view model takes the samples in; false as feedSample.
+    bool feedKnock(double peak);
 
     std::shared_ptr<FakeHidBackend> sensor = std::make_shared<FakeHidBackend>();
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
