@@ -85,10 +85,9 @@ check_installed()
     wait_for "three slaps" three_slaps
     alive "$pid" || { cat "$work/app.log" >&2; fail "the installed command ended by itself"; }
     kill -TERM "$pid"
-    local status=0
-    wait "$pid" || status=$?
+    wait_for "the installed command to end" ended "$pid"
     sed 's/^/  app: /' "$work/app.log"
-    ((status == 0)) || fail "the installed command exited with status $status on SIGTERM"
+    expect_clean_exit "$pid" "$work/app.log" "the installed command (on SIGTERM)"
     grep -q "^thwacko.app: terminating" "$work/app.log" || fail "the installed command did not quit cleanly"
     local loud
     expect_sound "$work/out.wav"
