@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <limits>
 #include <span>
 #include <stdexcept>
 
@@ -104,25 +103,36 @@ MedianWindow::Spread MedianWindow::spread()
     }
     const auto at = [this](std::size_t i) { return std::bit_cast<double>(sorted[i]); };
     const double median = at(middle);
-    // The deviations below and above the median each rise away from it (a rounded difference is
-    // monotonic), so the middle one is found by merging the two runs outwards from the median,
-    // whose own deviation, 0, is the smallest.
-    constexpr double none = std::numeric_limits<double>::infinity();
-    std::size_t below = middle;
-    std::size_t above = middle + 1;
-    double deviation = 0.0;
-    for (std::size_t taken = 0; taken < middle; ++taken) {
-        const double down = below > 0 ? median - at(below - 1) : none;
-        const double up = above < n ? at(above) - median : none;
-        if (down <= up) {
-            deviation = down;
-            --below;
+    if (middle == 0) {
+        return {median, 0.0};
+    }
+    // The deviations below the median, nearest first, and those above it each rise away from it
+    // (a rounded difference is monotonic): two sorted runs. The median's own deviation, 0, is the
+    // smallest of all, so the one wanted is the middle-th smallest of the two runs merged, found by
+    // a binary search on how many of them come from below.
+    const auto down = [&](std::size_t i) { return median - at(middle - 1 - i); };
+    const auto up = [&](std::size_t i) { return at(middle + 1 + i) - median; };
+    const std::size_t belowCount = middle;
+    const std::size_t aboveCount = n - middle - 1;
+    const std::size_t taken = middle;
+    std::size_t lo = taken > aboveCount ? taken - aboveCount : 0;
+    std::size_t hi = std::min(taken, belowCount);
+    while (lo < hi) {
+        const std::size_t fromBelow = lo + (hi - lo) / 2;
+        if (down(fromBelow) < up(taken - fromBelow - 1)) {
+            lo = fromBelow + 1;
         } else {
-            deviation = up;
-            ++above;
+            hi = fromBelow;
         }
     }
-    return {median, deviation};
+    const std::size_t fromAbove = taken - lo;
+    if (lo == 0) {
+        return {median, up(fromAbove - 1)};
+    }
+    if (fromAbove == 0) {
+        return {median, down(lo - 1)};
+    }
+    return {median, std::max(down(lo - 1), up(fromAbove - 1))};
 }
 
 MedianWindow::Spread MedianWindow::spreadBySelection()
