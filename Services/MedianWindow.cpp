@@ -4,7 +4,6 @@
 #include <bit>
 #include <cmath>
 #include <span>
-#include <stdexcept>
 
 namespace {
 
