@@ -20,6 +20,8 @@ public:
     void push(double value);
     /// The number of values pushed and still held: at most the capacity.
     std::int64_t count() const { return isFull ? capacity : pos; }
+    /// The oldest value held: the one the next push overwrites once the ring is full. count() must be at least 1.
+    double front() const { return data[isFull ? static_cast<std::size_t>(pos) : 0]; }
     /// The values held, oldest first, as a new array of exactly count() values.
     std::vector<double> slice() const;
     /// Copies the values held, oldest first, to the front of `out` and returns how many (count()); never

@@ -15,60 +15,6 @@ constexpr std::array<std::string_view, 4> sourceNames{"STA/LTA", "CUSUM", "KURTO
 // Whole seconds of `t` fit a signed 64-bit integer exactly when -2^63 <= t < 2^63 (false for NaN).
 bool hasEventTime(double t) { return t >= -0x1p63 && t < 0x1p63; }
 
-std::uint64_t orderKey(double v) { return std::bit_cast<std::uint64_t>(v); }
-
-// Moves the elements of a[lo, hi) whose key is below `pivot` (or equal to it, with orEqual) to the
-// front and returns where the rest starts. No branch depends on the data.
-template <bool orEqual> std::size_t partition(std::span<double> a, std::size_t lo, std::size_t hi, std::uint64_t pivot)
-{
-    std::size_t split = lo;
-    for (std::size_t i = lo; i < hi; ++i) {
-        const double v = a[i];
-        a[i] = a[split];
-        a[split] = v;
-        split += orEqual ? orderKey(v) <= pivot : orderKey(v) < pivot;
-    }
-    return split;
-}
-
-// The k-th smallest (0-based) of `a`, reordering it. The values are magnitudes or deviations, so
-// never negative: their bit patterns order like the numbers, and a NaN (only from a non-finite
-// input) sorts last instead of breaking the partitioning. On windows of fresh noise this runs about
-// three times faster than std::nth_element, whose partition branches mispredict.
-double selectNonNegative(std::span<double> a, std::size_t k)
-{
-    std::size_t lo = 0;
-    std::size_t hi = a.size();
-    while (hi - lo > 16) {
-        const std::uint64_t x = orderKey(a[lo]);
-        const std::uint64_t y = orderKey(a[lo + (hi - lo) / 2]);
-        const std::uint64_t z = orderKey(a[hi - 1]);
-        const std::uint64_t pivot = std::max(std::min(x, y), std::min(std::max(x, y), z));
-        std::size_t split = partition<false>(a, lo, hi, pivot);
-        if (split == lo) {
-            // Nothing is below the pivot: split off the elements equal to it (at least the pivot itself).
-            split = partition<true>(a, lo, hi, pivot);
-            if (k < split) {
-                return std::bit_cast<double>(pivot);
-            }
-            lo = split;
-        } else if (k < split) {
-            hi = split;
-        } else {
-            lo = split;
-        }
-    }
-    for (std::size_t i = lo + 1; i < hi; ++i) {
-        const double v = a[i];
-        std::size_t j = i;
-        for (; j > lo && orderKey(a[j - 1]) > orderKey(v); --j) {
-            a[j] = a[j - 1];
-        }
-        a[j] = v;
-    }
-    return a[k];
-}
-
 } // namespace
 
 VibrationDetector::VibrationDetector()
@@ -156,8 +102,8 @@ double VibrationDetector::process(double ax, double ay, double az, double tNow)
         }
     }
 
-    peakBuf_.push(mag);
-    if (peakBuf_.count() >= 50 && sampleCount_ % 10 == 0 && peakFires(mag)) {
+    peakWindow_.push(mag);
+    if (peakWindow_.count() >= 50 && sampleCount_ % 10 == 0 && peakFires(mag)) {
         detections |= peak;
     }
 
@@ -171,16 +117,9 @@ double VibrationDetector::process(double ax, double ay, double az, double tNow)
 
 bool VibrationDetector::peakFires(double mag)
 {
-    // Only the middle order statistic of each sort is used, so a selection stands in for the
-    // sorts; the value at index n / 2 is the same. The window copy is reused for the deviations.
-    const std::span<double> values(peakScratch.data(), peakBuf_.copyTo(peakScratch));
-    const std::size_t middle = values.size() / 2;
-    const double median = selectNonNegative(values, middle);
-    for (double& v : values) {
-        v = std::abs(v - median);
-    }
-    const double sigma = selectNonNegative(values, middle) * 1.4826 + 1e-30;
-    return std::abs(mag - median) / sigma > 2.0;
+    const MedianWindow::Spread spread = peakWindow_.spread();
+    const double sigma = spread.deviation * 1.4826 + 1e-30;
+    return std::abs(mag - spread.median) / sigma > 2.0;
 }
 
 VibrationDetector::Classification VibrationDetector::severityForMask(unsigned sources, double amplitude)

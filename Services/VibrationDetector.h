@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Models/Events.h"
+#include "Services/MedianWindow.h"
 #include "Services/RingFloat.h"
 
 #include <array>
@@ -74,7 +75,7 @@ public:
     /// Samples since the last kurtosis evaluation.
     std::int64_t kurtDec() const { return kurtDec_; }
     const RingFloat& kurtBuf() const { return kurtBuf_; }
-    const RingFloat& peakBuf() const { return peakBuf_; }
+    const RingFloat& peakBuf() const { return peakWindow_.values(); }
     /// `tNow` of the last event; 0 before the first.
     double lastEvtT() const { return lastEvtT_; }
 
@@ -108,10 +109,9 @@ private:
     static constexpr std::size_t peakWindow = 200;
     RingFloat kurtBuf_{kurtWindow};
     double kurtosis_ = 3.0;
-    RingFloat peakBuf_{peakWindow};
+    MedianWindow peakWindow_{peakWindow};
     // Fixed room for the window statistics, so that evaluating them never allocates.
     std::array<double, kurtWindow> kurtScratch{};
-    std::array<double, peakWindow> peakScratch{};
     // The live events are eventStore[eventStart...]; the dropped prefix is erased in one go once it
     // reaches maxEvents, so keeping the cap costs one element move per event.
     std::vector<VibrationEvent> eventStore;

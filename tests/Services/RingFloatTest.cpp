@@ -29,6 +29,9 @@ TEST_P(RingFloatContents, HoldsTheNewestValuesOldestFirst)
     }
     EXPECT_EQ(ring.count(), static_cast<std::int64_t>(c.expected.size()));
     EXPECT_EQ(ring.slice(), c.expected);
+    if (!c.expected.empty()) {
+        EXPECT_EQ(ring.front(), c.expected.front());
+    }
     // Reading changes nothing.
     EXPECT_EQ(ring.slice(), c.expected);
     EXPECT_EQ(ring.count(), static_cast<std::int64_t>(c.expected.size()));

@@ -1,25 +1,46 @@
 #include "MainLoopDrain.h"
 
+#include <QBasicTimer>
 #include <QCoreApplication>
 #include <QThread>
+#include <QTimerEvent>
 
 namespace hid::detail {
 
+class FallbackTimer final : public QObject {
+public:
+    explicit FallbackTimer(MainLoopDrain* owner)
+        : owner(owner)
+    {
+    }
+
+    MainLoopDrain* owner; // null once the owner is gone
+    QBasicTimer timer;
+
+protected:
+    void timerEvent(QTimerEvent* event) override
+    {
+        if (event->timerId() != timer.timerId()) {
+            return;
+        }
+        timer.stop(); // fires once per arming
+        if (owner) {
+            owner->run();
+        }
+    }
+};
+
 MainLoopDrain::MainLoopDrain(Drain drain)
     : drain(std::move(drain))
-    , fallback(new QTimer)
+    , fallback(new FallbackTimer(this))
 {
-    fallback->setTimerType(Qt::PreciseTimer);
-    fallback->setSingleShot(true);
-    fallback->setInterval(kFallbackInterval);
-    QObject::connect(fallback, &QTimer::timeout, this, [this] { run(); });
 }
 
 MainLoopDrain::~MainLoopDrain()
 {
     *alive = false;
     stop();
-    fallback->disconnect();
+    fallback->owner = nullptr;
     if (draining) {
         fallback->deleteLater(); // its timeout may be what is running now
     } else {
@@ -41,7 +62,7 @@ void MainLoopDrain::start()
 void MainLoopDrain::stop()
 {
     running = false;
-    fallback->stop();
+    fallback->timer.stop();
     if (filtering) {
         if (QCoreApplication* const application = QCoreApplication::instance()) {
             application->removeEventFilter(this);
@@ -52,7 +73,7 @@ void MainLoopDrain::stop()
 
 bool MainLoopDrain::eventFilter(QObject* watched, QEvent*)
 {
-    // Our own timer's event drains through its timeout; every other event drains first.
+    // Our own timer's event drains through its handler; every other event drains first.
     if (watched != fallback) {
         run();
     }
@@ -73,14 +94,14 @@ void MainLoopDrain::run()
     }
     draining = false;
     // Pushed back: while the loop wakes for other reasons the fallback stays quiet.
-    if (running && (!fallback->isActive() || std::chrono::steady_clock::now() - armedAt >= kRearmAfter)) {
+    if (running && (!fallback->timer.isActive() || std::chrono::steady_clock::now() - armedAt >= kRearmAfter)) {
         arm();
     }
 }
 
 void MainLoopDrain::arm()
 {
-    fallback->start();
+    fallback->timer.start(static_cast<int>(kFallbackInterval.count()), Qt::PreciseTimer, fallback);
     armedAt = std::chrono::steady_clock::now();
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QObject>
-#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
 
 namespace hid::detail {
+
+class FallbackTimer;
 
 /// Hands a device's pending reports to the main thread in batches, without waking it for each.
 /// The drain runs just before the main thread handles any other event (so a consumer's own
@@ -23,7 +24,8 @@ public:
     static constexpr std::chrono::milliseconds kFallbackInterval{25};
     /// The fallback is pushed back only once it has run this long: restarting a timer costs
     /// more than a drain, and a loop woken every 10 ms (or 4) then restarts it on every other
-    /// wake-up instead of on every event, while it still never fires.
+    /// wake-up instead of on every event, while it still never fires. It is a bare timer of the
+    /// event dispatcher: restarting a QTimer costs a fifth more.
     static constexpr std::chrono::milliseconds kRearmAfter{kFallbackInterval / 2};
 
     explicit MainLoopDrain(Drain drain);
@@ -38,11 +40,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend class FallbackTimer;
     void run();
     void arm();
 
     Drain drain;
-    QTimer* fallback; // owned; deleted later when destroyed from inside its own timeout
+    FallbackTimer* fallback; // owned; deleted later when destroyed from inside its own timeout
     std::chrono::steady_clock::time_point armedAt;
     bool running = false;
     bool draining = false;

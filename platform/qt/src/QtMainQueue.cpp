@@ -3,6 +3,7 @@
 #include <QAbstractEventDispatcher>
 #include <QThread>
 
+#include <atomic>
 #include <deque>
 #include <mutex>
 
@@ -18,6 +19,8 @@ struct QtMainQueue::Target {
     QObject* context = nullptr;
     QThread* thread = nullptr;
     std::deque<std::function<void()>> jobs;
+    // jobs.size(), written under `lock`: the loop turns that find nothing to run take no lock.
+    std::atomic<std::size_t> waiting{0};
     bool wakeUpPosted = false; // a queued run() is on its way
     bool turnsRunJobs = false; // the loop runs the jobs before each wait
 
@@ -28,6 +31,7 @@ struct QtMainQueue::Target {
             std::lock_guard guard(lock);
             context = nullptr;
             dropped.swap(jobs);
+            waiting.store(0, std::memory_order_relaxed);
         }
         // Destroyed here, unlocked: a job's captures may post again.
     }
@@ -56,6 +60,10 @@ struct QtMainQueue::Target {
     // brings at once, so a job that posts again cannot hold the loop.
     void run()
     {
+        // A job posted from another thread after this read brings a wake-up of its own.
+        if (waiting.load(std::memory_order_acquire) == 0) {
+            return;
+        }
         std::size_t count;
         {
             std::lock_guard guard(lock);
@@ -71,6 +79,7 @@ struct QtMainQueue::Target {
                 }
                 job = std::move(jobs.front());
                 jobs.pop_front();
+                waiting.store(jobs.size(), std::memory_order_relaxed);
             }
             job();
         }
@@ -116,6 +125,7 @@ void QtMainQueue::async(std::function<void()> job)
         return;
     }
     target->jobs.push_back(std::move(job));
+    target->waiting.store(target->jobs.size(), std::memory_order_release);
     if (!target->turnsRunJobs || QThread::currentThread() != target->thread) {
         target->postWakeUp(target);
     }
