@@ -82,7 +82,6 @@ template <typename Handler> void AccelerometerService::replace(std::shared_ptr<c
     {
         std::lock_guard lock(stateLock);
         field.swap(shared);
-        updateSamplesWanted();
     }
     // The old handler is destroyed here, after the lock is released, so its captures may call back in.
 }
@@ -197,7 +196,6 @@ void AccelerometerService::start()
     {
         std::lock_guard lock(stateLock);
         acceptingCallbacks = true;
-        updateSamplesWanted();
     }
     hidDevice->registerInputReportCallback(reportBuffer.get(), reportBufSize, &AccelerometerService::reportCallback,
                                            this);
@@ -229,7 +227,6 @@ void AccelerometerService::disableCallbacks()
         std::lock_guard lock(stateLock);
         acceptingCallbacks = false;
         oldSample.swap(sampleHandler);
-        updateSamplesWanted();
         oldError.swap(errorHandler);
         oldReady.swap(readyHandler);
     }
@@ -243,33 +240,23 @@ double AccelerometerService::decodeAxis(const std::uint8_t* report, std::size_t 
     return static_cast<double>(static_cast<std::int32_t>(bits)) / accelScale;
 }
 
-void AccelerometerService::updateSamplesWanted()
-{
-    samplesWanted.store(acceptingCallbacks && sampleHandler && *sampleHandler, std::memory_order_relaxed);
-}
-
 void AccelerometerService::handleReport(const std::uint8_t* report, std::ptrdiff_t length)
 {
-    // Seven reports in eight are only counted: the counter is the main thread's own, and the
-    // flag mirrors what the lock guards, so only the decoded report takes the lock (and a copy
-    // of the handler). A report is counted only while a handler is there to take samples.
-    if (length != imuReportLen || !samplesWanted.load(std::memory_order_relaxed)) {
-        return;
-    }
-    if (++decimationCounter < imuDecimation) {
-        return;
-    }
+    // The handler is looked at and the report counted under the one lock of each report, and a
+    // copy is taken only for the report that is decoded: the other seven cost no reference-count
+    // steps.
     std::shared_ptr<const SampleHandler> handler;
     {
         std::lock_guard lock(stateLock);
-        if (!acceptingCallbacks || !sampleHandler || !*sampleHandler) {
-            // Gone since the flag was read: this report was never wanted, so it does not count.
-            --decimationCounter;
+        if (!acceptingCallbacks || !sampleHandler || !*sampleHandler || length != imuReportLen) {
             return;
         }
+        if (++decimationCounter < imuDecimation) {
+            return;
+        }
+        decimationCounter = 0;
         handler = sampleHandler;
     }
-    decimationCounter = 0;
     (*handler)(decodeAxis(report, imuDataOffset), decodeAxis(report, imuDataOffset + 4),
                decodeAxis(report, imuDataOffset + 8));
 }
@@ -283,7 +270,6 @@ void AccelerometerService::handleDeviceLost(hid::ReturnCode code)
             handler = errorHandler;
         }
         acceptingCallbacks = false;
-        updateSamplesWanted();
     }
     // Release the dead device (from inside its own callback, which devices allow), so that a
     // later start() finds and opens the sensor again; the handlers stay for the owner's stop().

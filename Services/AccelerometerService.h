@@ -2,7 +2,6 @@
 
 #include "platform/hid/Hid.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -124,8 +123,6 @@ private:
     /// Applies the matching rule to the first sensor service, creates and opens its device.
     OpenOutcome findAndOpenDevice();
     void handleReport(const std::uint8_t* report, std::ptrdiff_t length);
-    /// Under stateLock, after acceptingCallbacks or the sample handler changed.
-    void updateSamplesWanted();
     void handleDeviceLost(hid::ReturnCode code);
     static void removalCallback(void* context, hid::ReturnCode code);
     static void reportCallback(void* context, hid::ReturnCode result, void* sender, std::uint32_t type,
@@ -140,9 +137,7 @@ private:
     bool acceptingCallbacks = false;
     std::unique_ptr<hid::Device> hidDevice;
     std::unique_ptr<std::uint8_t[]> reportBuffer;
-    int decimationCounter = 0; // main thread only
-    // acceptingCallbacks with a sample handler set: read without the lock for the reports that are only counted.
-    std::atomic<bool> samplesWanted{false};
+    int decimationCounter = 0;
     // Shared so that taking a copy per report under the lock is a reference-count step, not an allocation.
     std::shared_ptr<const SampleHandler> sampleHandler;
     std::shared_ptr<const ErrorHandler> errorHandler;
