@@ -115,7 +115,7 @@ std::optional<std::string> missingDisplay(int argc, char** argv, const Environme
 
 std::string noDisplayMessage(const std::string& reason)
 {
-    return "ThwackoApp needs a graphical session (" + reason +
+    return "Bonkly needs a graphical session (" + reason +
            "); to run it without one, start it with QT_QPA_PLATFORM=offscreen";
 }
 

@@ -238,7 +238,7 @@ TEST_P(LauncherWithoutDisplay, SaysSoInOneLineAndFails)
 
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << errors;
     EXPECT_EQ(app.exitCode(), 1) << errors;
-    EXPECT_EQ(errors, std::string("ThwackoApp needs a graphical session (") + GetParam().reason +
+    EXPECT_EQ(errors, std::string("Bonkly needs a graphical session (") + GetParam().reason +
                           "); to run it without one, start it with QT_QPA_PLATFORM=offscreen\n");
 }
 
