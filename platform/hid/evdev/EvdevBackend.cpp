@@ -229,45 +229,23 @@ bool EvdevBackend::isAccelerometer(ServiceId service) const
 
 ReturnCode EvdevBackend::matchingServices(std::string_view className, std::vector<ServiceId>& services)
 {
-    services.clear();
-    if (className != kSensorServiceClass) {
-        return kSuccess;
-    }
-    int error = 0;
-    const auto numbers = detail::numberedEntries(root / "dev/input", kNodePrefix, error);
-    if (!numbers) {
-        return error == ENOENT ? kSuccess : -error;
-    }
-    for (const std::uint64_t number : *numbers) {
+    return detail::numberedServices(className, root / "dev/input", kNodePrefix, services, [this](ServiceId number) {
         if (!isAccelerometer(number)) {
-            continue;
+            return false;
         }
         if (onlyPermitted && !detail::mayOpen(node(number))) {
             detail::warnAboutPermission("evdev", node(number));
-            continue;
+            return false;
         }
-        services.push_back(number);
-    }
-    return kSuccess;
+        return true;
+    });
 }
 
 ReturnCode EvdevBackend::unreadableServices(std::string_view className, std::vector<ServiceId>& services)
 {
-    services.clear();
-    if (className != kSensorServiceClass) {
-        return kSuccess;
-    }
-    int error = 0;
-    const auto numbers = detail::numberedEntries(root / "dev/input", kNodePrefix, error);
-    if (!numbers) {
-        return error == ENOENT ? kSuccess : -error;
-    }
-    for (const std::uint64_t number : *numbers) {
-        if (isAccelerometer(number) && !detail::mayOpen(node(number))) {
-            services.push_back(number);
-        }
-    }
-    return kSuccess;
+    return detail::numberedServices(className, root / "dev/input", kNodePrefix, services, [this](ServiceId number) {
+        return isAccelerometer(number) && !detail::mayOpen(node(number));
+    });
 }
 
 std::optional<PropertyDictionary> EvdevBackend::properties(ServiceId service)

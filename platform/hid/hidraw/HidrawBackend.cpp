@@ -190,16 +190,7 @@ HidrawBackend::HidrawBackend(std::filesystem::path root, bool onlyPermitted)
 
 ReturnCode HidrawBackend::matchingServices(std::string_view className, std::vector<ServiceId>& services)
 {
-    services.clear();
-    if (className != kSensorServiceClass) {
-        return kSuccess;
-    }
-    int error = 0;
-    const auto numbers = detail::numberedEntries(root / "dev", kNodePrefix, error);
-    if (!numbers) {
-        return error == ENOENT ? kSuccess : -error;
-    }
-    for (const std::uint64_t number : *numbers) {
+    return detail::numberedServices(className, root / "dev", kNodePrefix, services, [this](ServiceId number) {
         const std::filesystem::path node = root / "dev" / nodeName(number);
         if (onlyPermitted && !detail::mayOpen(node)) {
             const auto found = properties(number);
@@ -208,30 +199,17 @@ ReturnCode HidrawBackend::matchingServices(std::string_view className, std::vect
                 found->at(kPrimaryUsageKey) == PropertyValue(kSensorUsage)) {
                 detail::warnAboutPermission("hidraw", node);
             }
-            continue;
+            return false;
         }
-        services.push_back(number);
-    }
-    return kSuccess;
+        return true;
+    });
 }
 
 ReturnCode HidrawBackend::unreadableServices(std::string_view className, std::vector<ServiceId>& services)
 {
-    services.clear();
-    if (className != kSensorServiceClass) {
-        return kSuccess;
-    }
-    int error = 0;
-    const auto numbers = detail::numberedEntries(root / "dev", kNodePrefix, error);
-    if (!numbers) {
-        return error == ENOENT ? kSuccess : -error;
-    }
-    for (const std::uint64_t number : *numbers) {
-        if (!detail::mayOpen(root / "dev" / nodeName(number))) {
-            services.push_back(number);
-        }
-    }
-    return kSuccess;
+    return detail::numberedServices(className, root / "dev", kNodePrefix, services, [this](ServiceId number) {
+        return !detail::mayOpen(root / "dev" / nodeName(number));
+    });
 }
 
 std::optional<PropertyDictionary> HidrawBackend::properties(ServiceId service)

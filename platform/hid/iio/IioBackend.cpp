@@ -59,48 +59,24 @@ bool IioBackend::lists(ServiceId service) const
 
 ReturnCode IioBackend::unreadableServices(std::string_view className, std::vector<ServiceId>& services)
 {
-    services.clear();
-    if (className != kSensorServiceClass) {
-        return kSuccess;
-    }
-    int error = 0;
-    const auto numbers = detail::numberedEntries(root / "sys/bus/iio/devices", kDevicePrefix, error);
-    if (!numbers) {
-        return error == ENOENT ? kSuccess : -error;
-    }
-    for (const std::uint64_t number : *numbers) {
+    return detail::numberedServices(className, root / "sys/bus/iio/devices", kDevicePrefix, services,
+                                    [this](ServiceId number) {
         const fs::path folder = deviceFolder(number);
         if (!isAccelerometer(folder)) {
-            continue;
+            return false;
         }
         const fs::path node = root / "dev" / (std::string(kDevicePrefix) + std::to_string(number));
         const bool buffer = kind != Kind::Polled && hasScanElements(folder) && fileExists(node);
         const bool bufferUsable = buffer && detail::mayOpen(node) && detail::mayOpen(folder / "buffer/enable", true);
         const bool raw = kind != Kind::Buffered && hasRawFiles(folder);
-        if ((buffer || raw) && !bufferUsable && !(raw && rawFilesReadable(folder))) {
-            services.push_back(number);
-        }
-    }
-    return kSuccess;
+        return (buffer || raw) && !bufferUsable && !(raw && rawFilesReadable(folder));
+    });
 }
 
 ReturnCode IioBackend::matchingServices(std::string_view className, std::vector<ServiceId>& services)
 {
-    services.clear();
-    if (className != kSensorServiceClass) {
-        return kSuccess;
-    }
-    int error = 0;
-    const auto numbers = detail::numberedEntries(root / "sys/bus/iio/devices", kDevicePrefix, error);
-    if (!numbers) {
-        return error == ENOENT ? kSuccess : -error;
-    }
-    for (const std::uint64_t number : *numbers) {
-        if (lists(number)) {
-            services.push_back(number);
-        }
-    }
-    return kSuccess;
+    return detail::numberedServices(className, root / "sys/bus/iio/devices", kDevicePrefix, services,
+                                    [this](ServiceId number) { return lists(number); });
 }
 
 std::optional<PropertyDictionary> IioBackend::properties(ServiceId service)

@@ -105,4 +105,24 @@ std::optional<std::vector<std::uint64_t>> numberedEntries(const std::filesystem:
     return numbers;
 }
 
+ReturnCode numberedServices(std::string_view className, const std::filesystem::path& folder, std::string_view prefix,
+                            std::vector<ServiceId>& services, const std::function<bool(std::uint64_t)>& keep)
+{
+    services.clear();
+    if (className != kSensorServiceClass) {
+        return kSuccess;
+    }
+    int error = 0;
+    const auto numbers = numberedEntries(folder, prefix, error);
+    if (!numbers) {
+        return error == ENOENT ? kSuccess : -error;
+    }
+    for (const std::uint64_t number : *numbers) {
+        if (keep(number)) {
+            services.push_back(number);
+        }
+    }
+    return kSuccess;
+}
+
 } // namespace hid::detail

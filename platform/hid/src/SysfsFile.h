@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/hid/Hid.h"
+
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,5 +24,10 @@ std::optional<double> parseNumber(std::string_view text);
 /// The numbers N of the entries of `folder` named `prefix` followed by N, in increasing order.
 std::optional<std::vector<std::uint64_t>> numberedEntries(const std::filesystem::path& folder, std::string_view prefix,
                                                           int& errorNumber);
+/// A backend's answer to a query for `className`: the numbered entries of `folder` (see
+/// numberedEntries) that `keep` accepts, asked in increasing order. Only the sensor class has
+/// any; a missing folder has none; any other listing failure is returned as -errno.
+ReturnCode numberedServices(std::string_view className, const std::filesystem::path& folder, std::string_view prefix,
+                            std::vector<ServiceId>& services, const std::function<bool(std::uint64_t)>& keep);
 
 } // namespace hid::detail
