@@ -69,7 +69,7 @@ protected:
     }
 };
 
-// The texts that say "laptop" where the documents say "Mac", and the About card's sensor.
+// The texts that say "laptop" where a Mac was once named, and the About card's sensor.
 struct WordsCase {
     const char* name;
     const char* text;
