@@ -48,26 +48,7 @@ QStringList allTexts(const QWidget* root)
     return texts;
 }
 
-class LinuxWordsTest : public viewtest::ViewsTest {
-protected:
-    std::unique_ptr<AppWindow> window;
-
-    void TearDown() override
-    {
-        window.reset();
-        ViewsTest::TearDown();
-    }
-
-    AppWindow& open(bool completed)
-    {
-        make();
-        vm->setHasCompletedOnboarding(completed);
-        window = std::make_unique<AppWindow>(*vm);
-        window->open();
-        settle();
-        return *window;
-    }
-};
+class LinuxWordsTest : public viewtest::WindowTest {};
 
 // The texts that say "laptop" where a Mac was once named, and the About card's sensor.
 struct WordsCase {

@@ -25,7 +25,7 @@ struct PaletteCase {
     QPalette (*palette)();
 };
 
-class Screenshots : public ViewsTest, public ::testing::WithParamInterface<PaletteCase> {
+class Screenshots : public viewtest::WindowTest, public ::testing::WithParamInterface<PaletteCase> {
 protected:
     void SetUp() override
     {
@@ -35,19 +35,9 @@ protected:
     }
     void TearDown() override
     {
-        window.reset();
+        window.reset(); // before the palette changes back
         QApplication::setPalette(QPalette());
-        ViewsTest::TearDown();
-    }
-
-    AppWindow& open(bool completed)
-    {
-        make();
-        vm->setHasCompletedOnboarding(completed);
-        window = std::make_unique<AppWindow>(*vm);
-        window->open();
-        settle();
-        return *window;
+        WindowTest::TearDown();
     }
 
     void shoot(const std::string& name)
@@ -65,8 +55,6 @@ protected:
         }
         EXPECT_GT(colours.size(), 20u) << name << " looks blank";
     }
-
-    std::unique_ptr<AppWindow> window;
 };
 
 TEST_P(Screenshots, MainWindowStoppedWithNoEvents)

@@ -10,6 +10,7 @@
 #include "support/FakeServices.h"
 #include "support/RecordingAnalytics.h"
 #include "support/TempDir.h"
+#include "views/AppWindow.h"
 #include "views/Widgets.h"
 
 #include <gtest/gtest.h>
@@ -115,6 +116,29 @@ protected:
         services->clock.advance(2.0);
         vm->processSamples();
         settle();
+    }
+};
+
+/// A ViewsTest with the application's window on its view model.
+class WindowTest : public ViewsTest {
+protected:
+    std::unique_ptr<AppWindow> window;
+
+    void TearDown() override
+    {
+        window.reset();
+        ViewsTest::TearDown();
+    }
+
+    /// Opens the window: the onboarding unless `completed`, else the main window.
+    AppWindow& open(bool completed)
+    {
+        make();
+        vm->setHasCompletedOnboarding(completed);
+        window = std::make_unique<AppWindow>(*vm);
+        window->open();
+        settle();
+        return *window;
     }
 };
 
