@@ -41,6 +41,9 @@ public:
     std::uint64_t add(int fd, short events, QObject* receiver, std::weak_ptr<FdWatch::State> state)
     {
         std::lock_guard guard(lock);
+        if (!thread.joinable() && wakeFd >= 0) {
+            thread = std::thread([this] { run(); });
+        }
         const std::uint64_t id = nextId++;
         entries.emplace(id, Entry{fd, events, true, receiver, std::move(state)});
         wake();
@@ -82,9 +85,7 @@ private:
     {
         if (wakeFd < 0) {
             qCWarning(lcFdWatch) << "cannot watch descriptors:" << std::strerror(errno);
-            return;
         }
-        thread = std::thread([this] { run(); });
     }
 
     ~Poller()
@@ -190,6 +191,10 @@ private:
     int wakeFd;
     std::thread thread;
 };
+
+// The wake-up descriptor is made as the program loads, so that the descriptors a component opens
+// and closes are all its own; the thread starts with the first watch.
+[[maybe_unused]] const Poller& loaded = Poller::instance();
 
 } // namespace
 
