@@ -262,10 +262,15 @@ TEST(FdWatch, APeerSeesTheCloseOfADescriptorThatWasWatched)
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
         {
             FdWatch watch(pair[0], FdWatch::Condition::readable, [] {});
-            testsupport::drainPosted();
+            // A call of a later watch shows that the background thread polls the socket too.
+            const auto witness = pipeEnds();
+            std::unique_ptr<FdWatch> later;
+            later = std::make_unique<FdWatch>(witness->fd[0], FdWatch::Condition::readable, [&] { later.reset(); });
+            writeByte(witness->fd[1]);
+            ASSERT_TRUE(testsupport::pumpUntil([&] { return !later; }, std::chrono::seconds(30)));
         }
         ::close(pair[0]);
-        // The background thread must not hold the socket open in its poll().
+        // The background thread must not keep the socket open in a poll() that nothing ends.
         pollfd peer{pair[1], POLLIN, 0};
         ASSERT_EQ(::poll(&peer, 1, 30000), 1);
         char byte = 0;
