@@ -1,19 +1,23 @@
 #include "app/SingleInstance.h"
 
+#include "platform/qt/FdWatch.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocalSocket>
-#include <QPointer>
 #include <QThread>
-#include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -22,6 +26,55 @@ constexpr int kConnectMs = 1000;
 // The running copy answers from its event loop, which may be busy starting up.
 constexpr int kAnswerMs = 10000;
 const QByteArray kAccepted = "ok\n";
+// A hand-over is one short line; anything longer is not one.
+constexpr qsizetype kMaxRequest = 16 * 1024;
+// Later launches connected at once; more are turned away rather than hold descriptors.
+constexpr std::size_t kMaxPeers = 16;
+
+using Clock = std::chrono::steady_clock;
+
+/// Closes a descriptor at the end of a scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd)
+        : fd(fd)
+    {
+    }
+    ~Descriptor()
+    {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd; }
+
+private:
+    int fd;
+};
+
+QString systemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+/// The address of `path`; false when it does not fit.
+bool unixAddress(const QString& path, sockaddr_un& address)
+{
+    const QByteArray name = QFile::encodeName(path);
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    if (name.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::memcpy(address.sun_path, name.constData(), static_cast<std::size_t>(name.size()));
+    return true;
+}
+
+void setSendTimeout(int fd, int ms)
+{
+    timeval timeout{ms / 1000, (ms % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+}
 
 QString sanitized(const QString& text)
 {
@@ -72,17 +125,38 @@ std::optional<HandOver> HandOver::decode(const QByteArray& line)
     return handOver;
 }
 
+struct SingleInstance::Peer {
+    int fd = -1;
+    QByteArray request;
+    Clock::time_point deadline;
+    std::unique_ptr<platform::FdWatch> watch;
+
+    ~Peer()
+    {
+        watch.reset(); // before the descriptor it watches
+        ::close(fd);
+    }
+};
+
 SingleInstance::SingleInstance(const QString& folder, const QString& name)
     : socket(folder + "/" + name + ".socket")
     , lock(folder + "/" + name + ".lock")
 {
     // Held for the first copy's whole life: only a dead holder makes the lock stale, never its age.
     lock.setStaleLockTime(0);
+    lateTimer.setSingleShot(true);
+    QObject::connect(&lateTimer, &QTimer::timeout, [this] { dropLatePeers(); });
 }
 
 SingleInstance::~SingleInstance()
 {
-    server.reset(); // removes the socket before the lock is let go
+    peers.clear();
+    if (listener >= 0) {
+        listening.reset();
+        ::close(listener);
+        // Removed before the lock is let go, so that no later launch finds it without an owner.
+        ::unlink(QFile::encodeName(socket).constData());
+    }
 }
 
 std::optional<QString> SingleInstance::defaultFolder(QString& error)
@@ -140,17 +214,10 @@ SingleInstance::Outcome SingleInstance::claim(const HandOver& mine, int patience
             return Outcome::handedOver;
         }
         if (lock.tryLock(100)) {
-            // Whoever listens holds the lock, so a socket found now was left by a copy that died.
-            QLocalServer::removeServer(socket);
-            server = std::make_unique<QLocalServer>();
-            server->setSocketOptions(QLocalServer::UserAccessOption);
-            if (!server->listen(socket)) {
-                lastError = "cannot listen on " + socket + ": " + server->errorString();
-                server.reset();
+            if (!listen()) {
                 lock.unlock();
                 return Outcome::failed;
             }
-            QObject::connect(server.get(), &QLocalServer::newConnection, server.get(), [this] { accept(); });
             return Outcome::first;
         }
         if (lock.error() != QLockFile::LockFailedError) {
@@ -171,25 +238,84 @@ SingleInstance::Outcome SingleInstance::claim(const HandOver& mine, int patience
     }
 }
 
+bool SingleInstance::listen()
+{
+    const auto fail = [this](int fd) {
+        lastError = "cannot listen on " + socket + ": " + systemError();
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return false;
+    };
+    sockaddr_un address{};
+    if (!unixAddress(socket, address)) {
+        return fail(-1);
+    }
+    // Whoever listens holds the lock, so a socket found now was left by a copy that died.
+    ::unlink(address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        return fail(-1);
+    }
+    // Only this user may connect; nobody can before listen(), so there is no gap to close.
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::chmod(address.sun_path, S_IRUSR | S_IWUSR) != 0 || ::listen(fd, SOMAXCONN) != 0) {
+        const int error = errno;
+        ::unlink(address.sun_path);
+        errno = error;
+        return fail(fd);
+    }
+    listener = fd;
+    listening = std::make_unique<platform::FdWatch>(fd, platform::FdWatch::Condition::readable, [this] { accept(); });
+    return true;
+}
+
 bool SingleInstance::handOver(const HandOver& mine)
 {
-    QLocalSocket peer;
-    peer.connectToServer(socket);
-    if (!peer.waitForConnected(kConnectMs)) {
+    sockaddr_un address{};
+    if (!unixAddress(socket, address)) {
         return false;
     }
-    peer.write(mine.encode() + "\n");
-    if (!peer.waitForBytesWritten(kAnswerMs)) {
+    const Descriptor peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (peer.get() < 0) {
         return false;
+    }
+    // A blocking connect waits while the running copy's backlog is full, up to the send time-out.
+    setSendTimeout(peer.get(), kConnectMs);
+    if (::connect(peer.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return false;
+    }
+    setSendTimeout(peer.get(), kAnswerMs);
+    const QByteArray request = mine.encode() + "\n";
+    for (qsizetype sent = 0; sent < request.size();) {
+        const ssize_t count = ::send(peer.get(), request.constData() + sent,
+                                     static_cast<std::size_t>(request.size() - sent), MSG_NOSIGNAL);
+        if (count < 0 && errno != EINTR) {
+            return false;
+        }
+        sent += std::max<ssize_t>(count, 0);
     }
     QByteArray answer;
-    QElapsedTimer waited;
-    waited.start();
-    while (!answer.contains('\n') && waited.elapsed() < kAnswerMs) {
-        if (!peer.waitForReadyRead(static_cast<int>(kAnswerMs - waited.elapsed())) && peer.bytesAvailable() == 0) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kAnswerMs);
+    while (!answer.contains('\n') && answer.size() <= kAccepted.size()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd readable{peer.get(), POLLIN, 0};
+        const int ready = left > 0 ? ::poll(&readable, 1, static_cast<int>(left)) : 0;
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
             break;
         }
-        answer += peer.readAll();
+        char chunk[16];
+        const ssize_t count = ::read(peer.get(), chunk, sizeof chunk);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            break;
+        }
+        answer.append(chunk, count);
     }
     // No answer: a copy on its way out. The caller tries again and finds its lock free.
     return answer == kAccepted;
@@ -197,25 +323,82 @@ bool SingleInstance::handOver(const HandOver& mine)
 
 void SingleInstance::accept()
 {
-    while (QLocalSocket* peer = server->nextPendingConnection()) {
-        QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-        // A peer that never says what it wants is let go.
-        QTimer::singleShot(kAnswerMs, peer, [peer] { peer->abort(); });
-        QObject::connect(peer, &QLocalSocket::readyRead, peer, [this, peer] {
-            if (!peer->canReadLine()) {
-                return;
+    for (;;) {
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) {
+                continue;
             }
-            const std::optional<HandOver> request = HandOver::decode(peer->readLine().trimmed());
-            if (!request) {
-                peer->abort();
-                return;
-            }
-            peer->write(kAccepted);
-            peer->flush();
-            peer->disconnectFromServer();
-            if (onHandOver) {
-                onHandOver(*request);
-            }
-        });
+            return; // none left (or none to be had now: the watch reports the rest later)
+        }
+        if (peers.size() >= kMaxPeers) {
+            ::close(fd);
+            continue;
+        }
+        auto peer = std::make_unique<Peer>();
+        peer->fd = fd;
+        peer->deadline = Clock::now() + std::chrono::milliseconds(requestPatienceMs);
+        Peer& added = *peer;
+        peer->watch = std::make_unique<platform::FdWatch>(fd, platform::FdWatch::Condition::readable,
+                                                          [this, &added] { readFrom(added); });
+        peers.push_back(std::move(peer));
+        if (!lateTimer.isActive()) {
+            lateTimer.start(requestPatienceMs);
+        }
+    }
+}
+
+void SingleInstance::readFrom(Peer& peer)
+{
+    for (;;) {
+        char chunk[1024];
+        const ssize_t count = ::read(peer.fd, chunk, sizeof chunk);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return; // the rest of the line is on its way
+        }
+        if (count <= 0) {
+            drop(peer); // gone, or failed, before saying what it wants
+            return;
+        }
+        peer.request.append(chunk, count);
+        const qsizetype end = peer.request.indexOf('\n');
+        if (end < 0 && peer.request.size() <= kMaxRequest) {
+            continue;
+        }
+        const std::optional<HandOver> request =
+            end >= 0 && end <= kMaxRequest ? HandOver::decode(peer.request.left(end).trimmed()) : std::nullopt;
+        if (request) {
+            [[maybe_unused]] const ssize_t sent =
+                ::send(peer.fd, kAccepted.constData(), static_cast<std::size_t>(kAccepted.size()),
+                       MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+        drop(peer);
+        if (request && onHandOver) {
+            onHandOver(*request);
+        }
+        return;
+    }
+}
+
+void SingleInstance::drop(const Peer& peer)
+{
+    const auto it = std::find_if(peers.begin(), peers.end(), [&](const auto& each) { return each.get() == &peer; });
+    if (it != peers.end()) {
+        peers.erase(it);
+    }
+}
+
+void SingleInstance::dropLatePeers()
+{
+    const auto now = Clock::now();
+    std::erase_if(peers, [&](const auto& peer) { return peer->deadline <= now; });
+    if (!peers.empty()) {
+        const auto next = std::min_element(peers.begin(), peers.end(),
+                                           [](const auto& a, const auto& b) { return a->deadline < b->deadline; });
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>((*next)->deadline - now).count();
+        lateTimer.start(static_cast<int>(std::max<long long>(wait, 1)));
     }
 }

@@ -1,13 +1,18 @@
 #pragma once
 
 #include <QByteArray>
-#include <QLocalServer>
 #include <QLockFile>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
+
+namespace platform {
+class FdWatch;
+}
 
 /// What a second launch passes to the copy already running.
 struct HandOver {
@@ -20,7 +25,8 @@ struct HandOver {
     static std::optional<HandOver> decode(const QByteArray& line);
 };
 
-/// One copy of the application per user and display. The first copy listens on a local socket;
+/// One copy of the application per user and display. The first copy listens on a local (AF_UNIX)
+/// stream socket, watched off its event loop's own polling;
 /// a later launch finds it there, hands over its wishes and ends. A lock file beside the socket,
 /// held for the first copy's whole life, decides who is first: a socket left by a killed copy is
 /// taken over, and of two launches at the same instant exactly one becomes the first.
@@ -54,13 +60,25 @@ public:
 
     /// Run for each later launch once this process is the first.
     std::function<void(const HandOver&)> onHandOver;
+    /// How long the first copy waits for a connected launch to say what it wants before it lets
+    /// the connection go.
+    int requestPatienceMs = 10000;
 
 private:
+    struct Peer;
+
     bool handOver(const HandOver& mine);
+    bool listen();
     void accept();
+    void readFrom(Peer& peer);
+    void drop(const Peer& peer);
+    void dropLatePeers();
 
     QString socket;
     QLockFile lock;
-    std::unique_ptr<QLocalServer> server;
+    int listener = -1;
+    std::unique_ptr<platform::FdWatch> listening;
+    std::vector<std::unique_ptr<Peer>> peers;
+    QTimer lateTimer; // lets go of connections that never complete a request
     QString lastError;
 };

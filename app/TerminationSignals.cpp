@@ -1,7 +1,8 @@
 #include "app/TerminationSignals.h"
 
+#include "platform/qt/FdWatch.h"
+
 #include <QLoggingCategory>
-#include <QSocketNotifier>
 
 #include <atomic>
 #include <cerrno>
@@ -38,8 +39,7 @@ TerminationSignals::TerminationSignals(std::function<void()> onSignal)
         qCWarning(lcSignals) << "cannot watch termination signals:" << std::strerror(errno);
         return;
     }
-    notifier = std::make_unique<QSocketNotifier>(pipeEnds[0], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] {
+    watch = std::make_unique<platform::FdWatch>(pipeEnds[0], platform::FdWatch::Condition::readable, [this] {
         if (drainPipe() != 0 && this->onSignal) {
             this->onSignal();
         }
@@ -70,7 +70,7 @@ void TerminationSignals::restore()
             ::raise(pending);
         }
     }
-    notifier.reset();
+    watch.reset();
     for (int& end : pipeEnds) {
         if (end >= 0) {
             ::close(end);

@@ -4,7 +4,9 @@
 #include <functional>
 #include <memory>
 
-class QSocketNotifier;
+namespace platform {
+class FdWatch;
+}
 
 /// Turns SIGINT and SIGTERM into a call of `onSignal` on the event loop of the constructing
 /// (main) thread, through a self-pipe, so a quit by signal takes the same path as any other quit.
@@ -30,7 +32,7 @@ private:
 
     std::function<void()> onSignal;
     int pipeEnds[2] = {-1, -1};
-    std::unique_ptr<QSocketNotifier> notifier;
+    std::unique_ptr<platform::FdWatch> watch;
     struct sigaction previousInt {};
     struct sigaction previousTerm {};
     bool watching = false;

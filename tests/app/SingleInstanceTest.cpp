@@ -12,6 +12,8 @@
 #include <QCoreApplication>
 
 #include <future>
+#include <poll.h>
+#include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -72,6 +74,57 @@ TEST(SingleInstance, ALaterLaunchHandsOverItsWishesToTheFirst)
     struct stat info {};
     ASSERT_EQ(::stat(first.socketPath().toLocal8Bit().constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 077, 0u);
+}
+
+TEST(SingleInstance, AConnectionThatSaysNothingUsefulIsLetGoWithoutHoldingUpOthers)
+{
+    struct Row {
+        const char* name;
+        std::string sent;
+        bool hangUp; // closes its sending side after `sent`
+    };
+    const Row rows[] = {
+        {"nothing at all", "", false},
+        {"a line that is not a hand-over", "hello\n", false},
+        {"JSON that is not a hand-over", "{}\n", false},
+        {"bytes without a line, then its end", std::string("\0\1\2", 3), true},
+        {"a line longer than any hand-over", std::string(64 * 1024, 'x'), false},
+    };
+    TempDir dir;
+    SingleInstance first(qpath(dir.path()), "copy");
+    first.requestPatienceMs = 300;
+    int handedOver = 0;
+    first.onHandOver = [&](const HandOver&) { ++handedOver; };
+    ASSERT_EQ(first.claim(HandOver{}), SingleInstance::Outcome::first);
+
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", first.socketPath().toLocal8Bit().constData());
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        if (!row.sent.empty()) {
+            ASSERT_EQ(::send(fd, row.sent.data(), row.sent.size(), MSG_NOSIGNAL), ssize_t(row.sent.size()));
+        }
+        if (row.hangUp) {
+            ::shutdown(fd, SHUT_WR);
+        }
+        // A later launch is served meanwhile.
+        EXPECT_EQ(claimFromAnotherThread(qpath(dir.path()), "copy", HandOver{}), SingleInstance::Outcome::handedOver);
+        // The first copy closes the connection without an answer.
+        ASSERT_TRUE(testsupport::pumpUntil(
+            [&] {
+            pollfd readable{fd, POLLIN, 0};
+            return ::poll(&readable, 1, 0) == 1;
+            },
+            std::chrono::seconds(30)));
+        char answer[8];
+        EXPECT_LE(::read(fd, answer, sizeof answer), 0);
+        ::close(fd);
+    }
+    testsupport::drainPosted();
+    EXPECT_EQ(handedOver, int(std::size(rows)));
 }
 
 TEST(SingleInstance, OtherNamesAreOtherCopies)

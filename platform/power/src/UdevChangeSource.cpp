@@ -1,7 +1,9 @@
 #include "UdevChangeSource.h"
 
-#include <QSocketNotifier>
+#include "platform/qt/FdWatch.h"
+
 #include <libudev.h>
+#include <optional>
 
 namespace power {
 
@@ -13,14 +15,14 @@ public:
         : context(context)
         , monitor(monitor)
         , onChange(std::move(onChange))
-        , notifier(udev_monitor_get_fd(monitor), QSocketNotifier::Read)
+        , watch(std::in_place, udev_monitor_get_fd(monitor), platform::FdWatch::Condition::readable,
+                [this] { drain(); })
     {
-        QObject::connect(&notifier, &QSocketNotifier::activated, [this] { drain(); });
     }
 
     ~UdevChangeSource() override
     {
-        notifier.setEnabled(false);
+        watch.reset();
         udev_monitor_unref(monitor);
         udev_unref(context);
     }
@@ -43,7 +45,7 @@ private:
     udev* context;
     udev_monitor* monitor;
     std::function<void()> onChange;
-    QSocketNotifier notifier;
+    std::optional<platform::FdWatch> watch; // goes before the monitor whose descriptor it watches
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "platform/workspace/LinuxWorkspace.h"
 
-#include <QSocketNotifier>
+#include "platform/qt/FdWatch.h"
+
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -15,8 +16,8 @@ LinuxWorkspace::LinuxWorkspace(std::filesystem::path root)
 
 LinuxWorkspace::~LinuxWorkspace()
 {
-    // The notifier goes before the descriptor it watches.
-    notifier.reset();
+    // The watch goes before the descriptor it watches.
+    watch.reset();
     if (mountInfoFd >= 0) {
         ::close(mountInfoFd);
     }
@@ -57,8 +58,8 @@ void LinuxWorkspace::startWatching()
     const std::filesystem::path mountInfo = root / "proc/self/mountinfo";
     mountInfoFd = ::open(mountInfo.c_str(), O_RDONLY | O_CLOEXEC);
     if (mountInfoFd >= 0) {
-        notifier = std::make_unique<QSocketNotifier>(mountInfoFd, QSocketNotifier::Exception);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { rescan(); });
+        watch = std::make_unique<platform::FdWatch>(mountInfoFd, platform::FdWatch::Condition::priority,
+                                                    [this] { rescan(); });
     }
 }
 

@@ -7,7 +7,9 @@
 #include <map>
 #include <memory>
 
-class QSocketNotifier;
+namespace platform {
+class FdWatch;
+}
 
 namespace workspace {
 
@@ -50,7 +52,7 @@ private:
     bool watching = false;
     std::map<int, Volume> volumes; // by mount id
     int mountInfoFd = -1;
-    std::unique_ptr<QSocketNotifier> notifier;
+    std::unique_ptr<platform::FdWatch> watch;
 };
 
 } // namespace workspace
