@@ -46,6 +46,11 @@ QSvgRenderer* renderer(const QString& path)
     return made.get();
 }
 
+/// The pixmap of a finished drawing. A pixmap made from the image itself would keep the paint
+/// engine that drew it (its rasteriser and stroker buffers, tens of KiB) for as long as the
+/// pixmap is cached; a copy of the pixels leaves it behind with the image.
+QPixmap finishedPixmap(const QImage& drawn) { return QPixmap::fromImage(drawn.copy()); }
+
 QPixmap renderTinted(QSvgRenderer& svg, QSize devicePixels, const QColor& tint)
 {
     QImage image(devicePixels, QImage::Format_ARGB32_Premultiplied);
@@ -58,7 +63,7 @@ QPixmap renderTinted(QSvgRenderer& svg, QSize devicePixels, const QColor& tint)
         painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
         painter.fillRect(image.rect(), tint);
     }
-    return QPixmap::fromImage(std::move(image));
+    return finishedPixmap(image);
 }
 
 /// Draws the symbol afresh at whatever size and pixel ratio the widget asks for.
@@ -152,7 +157,7 @@ QPixmap imagePixmap(std::string_view name, QSize logicalSize, qreal devicePixelR
         painter.setRenderHint(QPainter::Antialiasing);
         svg->render(&painter, QRectF(QPointF(0, 0), QSizeF(device)));
     }
-    QPixmap pixmap = QPixmap::fromImage(std::move(image));
+    QPixmap pixmap = finishedPixmap(image);
     pixmap.setDevicePixelRatio(devicePixelRatio);
     return pixmap;
 }

@@ -1,6 +1,7 @@
 #include "views/Widgets.h"
 
 #include "views/FormattedText.h"
+#include "views/SlimScrollBarStyle.h"
 #include "views/Symbols.h"
 
 #include <QEasingCurve>
@@ -80,12 +81,12 @@ void useSlimScrollBars(QAbstractScrollArea* area)
     // The area draws no focus of its own, so Tab passes it by for the controls inside, which it
     // scrolls into view as they take the focus.
     area->setFocusPolicy(Qt::NoFocus);
-    area->verticalScrollBar()->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { width: 10px; background: transparent; margin: 2px 2px 2px 0; }"
-        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 0.5); border-radius: 3px; min-height: 28px; }"
-        "QScrollBar::handle:vertical:hover { background: rgba(128, 128, 128, 0.75); }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    QScrollBar* bar = area->verticalScrollBar();
+    auto* style = new SlimScrollBarStyle;
+    style->setParent(bar);
+    bar->setStyle(style);
+    // The handle follows the pointer, lighting up under it.
+    bar->setMouseTracking(true);
 }
 
 // ---- TextLabel

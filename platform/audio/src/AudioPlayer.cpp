@@ -48,6 +48,10 @@ constexpr auto kPauseAfterIdleInRun = 1s;
 constexpr auto kRunGap = 1s; // clips started closer than this make a run
 // Decoded clips kept for later plays (in OpenAL's buffers), least recently used dropped first.
 constexpr std::size_t kCacheBytes = 8u << 20;
+// Decoding reads a little past the decoder's estimate of a clip's length.
+constexpr double kEstimateMarginSeconds = 0.1;
+
+std::size_t framesOf(double seconds, long rate) { return static_cast<std::size_t>(seconds * double(rate)); }
 
 // The one device and context of the process. Every AL call of every player runs under `mutex`:
 // OpenAL's error state is per context, so unserialised calls could read each other's errors.
@@ -278,6 +282,28 @@ struct Decoder {
         return ok;
     }
 
+    /// Appends up to `frames` frames to `samples` as read() does, in pieces the size of the
+    /// decoder's estimate: a short clip never takes a buffer sized for the longest. Large
+    /// short-lived buffers would otherwise stay behind in the decoding thread's malloc arena.
+    bool readUpTo(std::vector<std::int16_t>& samples, std::size_t frames, bool& ended, std::string& error)
+    {
+        const std::size_t frameSamples = static_cast<std::size_t>(channels);
+        const std::size_t start = samples.size();
+        std::size_t piece = frames;
+        if (const auto seconds = estimatedSeconds()) {
+            // A little over the estimate, so an exact one ends in one read.
+            piece = std::clamp<std::size_t>(framesOf(*seconds + kEstimateMarginSeconds, rate), 1, frames);
+        }
+        ended = false;
+        while (!ended && (samples.size() - start) / frameSamples < frames) {
+            const std::size_t have = (samples.size() - start) / frameSamples;
+            if (!read(samples, std::min(piece, frames - have), ended, error)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     bool rewind(std::string& error)
     {
         if (const off_t at = mpg123_seek(handle, 0, SEEK_SET); at < 0) {
@@ -287,8 +313,6 @@ struct Decoder {
         return true;
     }
 };
-
-std::size_t framesOf(double seconds, long rate) { return static_cast<std::size_t>(seconds * double(rate)); }
 
 } // namespace
 
@@ -558,7 +582,7 @@ CreateResult AudioPlayer::create(const std::filesystem::path& file)
         bool streaming = decoder.estimatedSeconds().value_or(0.0) > kStreamAboveSeconds;
         bool ended = false;
         if (!streaming) {
-            if (!decoder.read(samples, limit + 1, ended, result.error)) {
+            if (!decoder.readUpTo(samples, limit + 1, ended, result.error)) {
                 return result;
             }
             if (!ended && samples.size() / static_cast<std::size_t>(decoder.channels) > limit) {

@@ -7,8 +7,10 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 
@@ -230,6 +232,28 @@ TEST_F(AudioPlayerTest, ALongClipStopsAtOnceAndAtDoubleRateTakesHalfTheTime)
         } else {
             EXPECT_NEAR(seconds(bursts.front()), c.seconds, 0.08 * c.seconds);
         }
+    }
+}
+
+// Three copies of a clip back to back: the first copy's header gives the length of one, so the
+// decoder's estimate is a third of the clip; it still plays whole, all three tones.
+TEST_F(AudioPlayerTest, AClipLongerThanItsHeaderSaysPlaysWhole)
+{
+    std::ifstream in(fixture("tone440-mono.mp3"), std::ios::binary);
+    const std::string one{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_FALSE(one.empty());
+    const auto path = dir.write("three.mp3", one + one + one);
+    auto result = AudioPlayer::create(path);
+    ASSERT_NE(result.player, nullptr) << result.error;
+
+    const std::size_t from = capture.mark();
+    ASSERT_TRUE(result.player->play());
+    EXPECT_TRUE(testsupport::pumpUntil([&] { return !result.player->isPlaying(); }, 10s));
+    const auto bursts = capture.waitForBursts(from, 3);
+    ASSERT_EQ(bursts.size(), 3u);
+    for (const Burst& burst : bursts) {
+        EXPECT_NEAR(seconds(burst), 0.3, 0.04);
+        EXPECT_GT(audiotest::toneAmplitude(capture.frames(), burst.begin, burst.end, capture.rate(), 440), 0.2);
     }
 }
 
