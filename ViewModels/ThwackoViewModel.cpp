@@ -333,8 +333,14 @@ void ThwackoViewModel::start()
     processingTimer = new QTimer(this);
     processingTimer->setTimerType(Qt::PreciseTimer);
     processingTimer->setInterval(static_cast<int>(std::lround(effectivePollInterval() * 1000)));
-    connect(processingTimer, &QTimer::timeout, this,
-            [this] { postToMain([](ThwackoViewModel& self) { self.processSamples(); }); });
+    // Posted as one small job, without postToMain's wrapping: this runs at every tick.
+    connect(processingTimer, &QTimer::timeout, this, [weakSelf = QPointer<ThwackoViewModel>(this)] {
+        foundation::mainQueue().async([weakSelf] {
+            if (weakSelf) {
+                weakSelf->processSamples();
+            }
+        });
+    });
     processingTimer->start();
 }
 
@@ -370,7 +376,6 @@ void ThwackoViewModel::processSamples()
         return;
     }
 
-    const foundation::Date now = clock.now();
     const foundation::MonotonicTime monotonicNow = clock.monotonicNow();
     // The detector spaces its events by these stamps, so they follow the monotonic clock from the
     // wall time at start(): a wall clock set back would otherwise silence it until time caught up.
@@ -403,6 +408,8 @@ void ThwackoViewModel::processSamples()
     if (!tracker || !soundPack) {
         return;
     }
+    // The wall time only dates an accepted slap; the quiet ticks do not read it.
+    const foundation::Date now = clock.now();
 
     const SlapTracker::Record record = tracker->record(now);
     const auto url = tracker->getFile(record.score);
