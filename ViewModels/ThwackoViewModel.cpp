@@ -28,10 +28,35 @@ template <typename T> T required(T given, const char* name)
     return given;
 }
 
+struct LiveViewModel {
+    std::uint64_t serial;
+    ThwackoViewModel* viewModel;
+};
+
+// The view models alive now (one in the application). Main thread only.
+std::vector<LiveViewModel>& liveViewModels()
+{
+    static std::vector<LiveViewModel> live;
+    return live;
+}
+
+std::uint64_t lastSerial = 0;
+
 } // namespace
+
+ThwackoViewModel* ThwackoViewModel::alive(std::uint64_t serial)
+{
+    for (const LiveViewModel& live : liveViewModels()) {
+        if (live.serial == serial) {
+            return live.viewModel;
+        }
+    }
+    return nullptr;
+}
 
 ThwackoViewModel::ThwackoViewModel(Dependencies deps, QObject* parent)
     : QObject(parent)
+    , serial(++lastSerial)
     , clock(*required(deps.clock, "clock"))
     , userDefaults(*required(deps.userDefaults, "userDefaults"))
     , bundle(*required(deps.bundle, "bundle"))
@@ -88,10 +113,12 @@ ThwackoViewModel::ThwackoViewModel(Dependencies deps, QObject* parent)
             weakSelf->stop();
         }
     });
+    liveViewModels().push_back({serial, this});
 }
 
 ThwackoViewModel::~ThwackoViewModel()
 {
+    std::erase_if(liveViewModels(), [this](const LiveViewModel& live) { return live.viewModel == this; });
     if (terminationObserver) {
         notificationCenter.removeObserver(*terminationObserver);
     }
@@ -333,11 +360,11 @@ void ThwackoViewModel::start()
     processingTimer = new QTimer(this);
     processingTimer->setTimerType(Qt::PreciseTimer);
     processingTimer->setInterval(static_cast<int>(std::lround(effectivePollInterval() * 1000)));
-    // Posted as one small job, without postToMain's wrapping: this runs at every tick.
-    connect(processingTimer, &QTimer::timeout, this, [weakSelf = QPointer<ThwackoViewModel>(this)] {
-        foundation::mainQueue().async([weakSelf] {
-            if (weakSelf) {
-                weakSelf->processSamples();
+    // Posted as one small job, held without an allocation: this runs at every tick.
+    connect(processingTimer, &QTimer::timeout, this, [serial = serial] {
+        foundation::mainQueue().async([serial] {
+            if (ThwackoViewModel* const self = alive(serial)) {
+                self->processSamples();
             }
         });
     });
