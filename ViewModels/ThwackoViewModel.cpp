@@ -28,10 +28,35 @@ template <typename T> T required(T given, const char* name)
     return given;
 }
 
+struct LiveViewModel {
+    std::uint64_t serial;
+    ThwackoViewModel* viewModel;
+};
+
+// The view models alive now (one in the application). Main thread only.
+std::vector<LiveViewModel>& liveViewModels()
+{
+    static std::vector<LiveViewModel> live;
+    return live;
+}
+
+std::uint64_t lastSerial = 0;
+
 } // namespace
+
+ThwackoViewModel* ThwackoViewModel::alive(std::uint64_t serial)
+{
+    for (const LiveViewModel& live : liveViewModels()) {
+        if (live.serial == serial) {
+            return live.viewModel;
+        }
+    }
+    return nullptr;
+}
 
 ThwackoViewModel::ThwackoViewModel(Dependencies deps, QObject* parent)
     : QObject(parent)
+    , serial(++lastSerial)
     , clock(*required(deps.clock, "clock"))
     , userDefaults(*required(deps.userDefaults, "userDefaults"))
     , bundle(*required(deps.bundle, "bundle"))
@@ -88,10 +113,12 @@ ThwackoViewModel::ThwackoViewModel(Dependencies deps, QObject* parent)
             weakSelf->stop();
         }
     });
+    liveViewModels().push_back({serial, this});
 }
 
 ThwackoViewModel::~ThwackoViewModel()
 {
+    std::erase_if(liveViewModels(), [this](const LiveViewModel& live) { return live.viewModel == this; });
     if (terminationObserver) {
         notificationCenter.removeObserver(*terminationObserver);
     }
@@ -333,8 +360,14 @@ void ThwackoViewModel::start()
     processingTimer = new QTimer(this);
     processingTimer->setTimerType(Qt::PreciseTimer);
     processingTimer->setInterval(static_cast<int>(std::lround(effectivePollInterval() * 1000)));
-    connect(processingTimer, &QTimer::timeout, this,
-            [this] { postToMain([](ThwackoViewModel& self) { self.processSamples(); }); });
+    // Posted as one small job, held without an allocation: this runs at every tick.
+    connect(processingTimer, &QTimer::timeout, this, [serial = serial] {
+        foundation::mainQueue().async([serial] {
+            if (ThwackoViewModel* const self = alive(serial)) {
+                self->processSamples();
+            }
+        });
+    });
     processingTimer->start();
 }
 
@@ -370,7 +403,6 @@ void ThwackoViewModel::processSamples()
         return;
     }
 
-    const foundation::Date now = clock.now();
     const foundation::MonotonicTime monotonicNow = clock.monotonicNow();
     // The detector spaces its events by these stamps, so they follow the monotonic clock from the
     // wall time at start(): a wall clock set back would otherwise silence it until time caught up.
@@ -403,6 +435,8 @@ void ThwackoViewModel::processSamples()
     if (!tracker || !soundPack) {
         return;
     }
+    // The wall time only dates an accepted slap; the quiet ticks do not read it.
+    const foundation::Date now = clock.now();
 
     const SlapTracker::Record record = tracker->record(now);
     const auto url = tracker->getFile(record.score);

@@ -222,11 +222,16 @@ private:
     void playClip(const std::filesystem::path& url, double amplitude);
     /// Posts `job` to the main queue; it runs only if this view model still exists then.
     void postToMain(std::function<void(ThwackoViewModel&)> job);
+    /// The view model alive now with `serial`, if any. Main thread only.
+    static ThwackoViewModel* alive(std::uint64_t serial);
 
     static inline const std::string udHasCompletedOnboarding = "Bonkly.hasCompletedOnboarding";
 
     PublishedState state;
     bool changedPending = false;
+    // Names this view model to the jobs of its ticks: unlike a QPointer, it fits in a
+    // std::function without an allocation at every tick.
+    const std::uint64_t serial;
 
     const foundation::Clock& clock;
     foundation::UserDefaults& userDefaults;

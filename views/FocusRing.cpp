@@ -5,18 +5,33 @@
 #include <QApplication>
 #include <QEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QStyleOptionSlider>
 #include <QWidget>
+
+#include <algorithm>
+#include <vector>
 
 namespace focusring {
 
 namespace {
 
 // Qt marks a window when the focus moves by Tab but never clears the mark on a click, so a ring
-// once shown would come back on every control clicked afterwards; a click clears it here.
+// once shown would come back on every control clicked afterwards; a click clears it here. Every
+// event of the main thread passes through each application-wide filter, the processing timer's
+// too, so this one is installed only while some window carries the mark: Qt sets it only as it
+// moves the focus, which the application announces.
 class ClickWatcher final : public QObject {
 public:
-    using QObject::QObject;
+    explicit ClickWatcher(QApplication* application)
+        : QObject(application)
+    {
+        connect(application, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+            if (now != nullptr && now->window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+                watch(now->window());
+            }
+        });
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -28,10 +43,37 @@ protected:
                 if (QWidget* focused = window->focusWidget()) {
                     focused->update();
                 }
+                forgetUnmarked();
             }
         }
         return false;
     }
+
+private:
+    void watch(QWidget* window)
+    {
+        if (std::find(marked.begin(), marked.end(), window) == marked.end()) {
+            marked.emplace_back(window);
+        }
+        if (!filtering) {
+            filtering = true;
+            qApp->installEventFilter(this);
+        }
+    }
+
+    void forgetUnmarked()
+    {
+        std::erase_if(marked, [](const QPointer<QWidget>& window) {
+            return window.isNull() || !window->testAttribute(Qt::WA_KeyboardFocusChange);
+        });
+        if (marked.empty() && filtering) {
+            filtering = false;
+            qApp->removeEventFilter(this);
+        }
+    }
+
+    std::vector<QPointer<QWidget>> marked; // the windows that carried the mark when last seen
+    bool filtering = false;
 };
 
 } // namespace
@@ -41,7 +83,6 @@ void follow()
     static QObject* watcher = nullptr;
     if (watcher == nullptr && qApp != nullptr) {
         watcher = new ClickWatcher(qApp);
-        qApp->installEventFilter(watcher);
     }
 }
 

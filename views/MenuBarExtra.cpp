@@ -67,10 +67,10 @@ MenuBarExtra::MenuBarExtra(ThwackoViewModel& viewModel, MenuBarExtraView::OpenWi
         }
     });
     connect(&viewModel, &ThwackoViewModel::changed, this, [this] { refresh(false); });
-    qApp->installEventFilter(this);
     refresh(true);
 
     trayAvailable = this->probe();
+    watchHides(!trayAvailable);
     tray->setVisible(true);
 
     trayTimer = new QTimer(this);
@@ -81,8 +81,20 @@ MenuBarExtra::MenuBarExtra(ThwackoViewModel& viewModel, MenuBarExtraView::OpenWi
 
 MenuBarExtra::~MenuBarExtra()
 {
-    qApp->removeEventFilter(this);
+    watchHides(false);
     tray->hide();
+}
+
+void MenuBarExtra::watchHides(bool on)
+{
+    // Only hides matter, and only while no tray is there: every event of the main thread (the
+    // processing timer's too) passes through each application-wide filter, so this one is
+    // installed only while it has something to do.
+    if (on == watchingHides || qApp == nullptr) {
+        return;
+    }
+    watchingHides = on;
+    on ? qApp->installEventFilter(this) : qApp->removeEventFilter(this);
 }
 
 // Qt gives the menu a platform menu exactly when it exports the item over D-Bus.
@@ -101,6 +113,7 @@ void MenuBarExtra::checkTray()
         return;
     }
     trayAvailable = available;
+    watchHides(!available);
     if (available) {
         tray->setVisible(true);
     } else if (!anyWindowShown()) {

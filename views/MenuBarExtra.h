@@ -64,6 +64,8 @@ protected:
 
 private:
     void refresh(bool force);
+    /// Installs or removes the application-wide filter that sees windows hide.
+    void watchHides(bool on);
     bool anyWindowShown() const;
     void quitIfUnreachable();
 
@@ -77,4 +79,5 @@ private:
     std::int64_t count = -1;
     bool trayAvailable = false;
     bool quitCheckPending = false;
+    bool watchingHides = false;
 };

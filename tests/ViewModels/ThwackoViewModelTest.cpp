@@ -490,6 +490,26 @@ TEST_P(ThwackoViewModelFastMode, DerivesTheEffectiveSettings)
 INSTANTIATE_TEST_SUITE_P(All, ThwackoViewModelFastMode, ::testing::ValuesIn(kFastModeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The job a tick posts does nothing when the view model is destroyed before it runs (the
+// sanitizer of the test build catches a job that reaches the destroyed one).
+TEST_F(ThwackoViewModelTest, ATickWhoseViewModelWentMeanwhileDoesNothing)
+{
+    make();
+    startListening();
+    QTimer* timer = vm->findChild<QTimer*>();
+    ASSERT_NE(timer, nullptr);
+    feed(knock(0.5));
+    int firings = 0;
+    // Connected after the view model's own slot, so it runs once that slot has posted the tick.
+    QObject::connect(timer, &QTimer::timeout, &mainContext, [&] {
+        ++firings;
+        vm.reset();
+    });
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return firings > 0; }));
+    drain();
+    EXPECT_EQ(firings, 1);
+}
+
 TEST_F(ThwackoViewModelTest, WhilePausedTheBufferKeepsTheNewestAndTheNextTickTakesTwoHundred)
 {
     make();

@@ -91,6 +91,25 @@ protected:
     QAbstractButton* gear() const { return window->findChild<QAbstractButton*>(QStringLiteral("settingsButton")); }
 };
 
+// Each Tab shows the ring again and each click in the window after it hides it again, also a
+// click beside the controls.
+TEST_F(KeyboardFocusTest, EveryClickAfterATabHidesTheRingAgain)
+{
+    open();
+    for (int round = 0; round < 3; ++round) {
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : window.get();
+        traytest::key(target, Qt::Key_Tab);
+        drain();
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr) << "round " << round;
+        EXPECT_TRUE(focusring::shows(focused)) << "round " << round;
+        QTest::mouseClick(window.get(), Qt::LeftButton, Qt::NoModifier, QPoint(1, 1));
+        drain();
+        EXPECT_EQ(QApplication::focusWidget(), focused) << "round " << round;
+        EXPECT_FALSE(focusring::shows(focused)) << "round " << round << ": the click left the ring";
+    }
+}
+
 TEST_F(KeyboardFocusTest, TabReachesEveryControlOfTheMainWindowEachWithItsRingAndAClickShowsNone)
 {
     open();

@@ -270,17 +270,20 @@ INSTANTIATE_TEST_SUITE_P(Views, NoTray, ::testing::ValuesIn(kNoTrayCases),
 
 struct CloseCase {
     const char* name;
-    bool tray;
+    bool tray;      // at start
+    bool trayLater; // once the window is shown
     bool secondWindow;
     bool minimizeInstead;
     bool quits;
 };
 
 const CloseCase kCloseCases[] = {
-    {"WithATrayClosingTheWindowKeepsRunning", true, false, false, false},
-    {"WithoutATrayClosingTheLastWindowQuits", false, false, false, true},
-    {"WithoutATrayAnotherWindowKeepsItRunning", false, true, false, false},
-    {"WithoutATrayMinimizingKeepsItRunning", false, false, true, false},
+    {"WithATrayClosingTheWindowKeepsRunning", true, true, false, false, false},
+    {"WithoutATrayClosingTheLastWindowQuits", false, false, false, false, true},
+    {"WithoutATrayAnotherWindowKeepsItRunning", false, false, true, false, false},
+    {"WithoutATrayMinimizingKeepsItRunning", false, false, false, true, false},
+    {"TrayGoneMeanwhileClosingTheLastWindowQuits", true, false, false, false, true},
+    {"TrayThereMeanwhileClosingTheWindowKeepsRunning", false, true, false, false, false},
 };
 
 class LastWindowClose : public TrayItemTest, public ::testing::WithParamInterface<CloseCase> {};
@@ -296,6 +299,8 @@ TEST_P(LastWindowClose, QuitsOnlyWhenNothingIsLeftToReachTheApplication)
     if (GetParam().secondWindow) {
         other.show();
     }
+    trayThere = GetParam().trayLater;
+    extra->checkTray();
     // A menu that opens and closes is no window.
     extra->menuView().menu()->popup({0, 0});
     drain();

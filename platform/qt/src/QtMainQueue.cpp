@@ -36,6 +36,12 @@ struct QtMainQueue::Target {
         // Destroyed here, unlocked: a job's captures may post again.
     }
 
+    bool onContextThread() const
+    {
+        const Qt::HANDLE known = contextThreadId.load(std::memory_order_relaxed);
+        return known != nullptr ? known == QThread::currentThreadId() : QThread::currentThread() == thread;
+    }
+
     // Called with `lock` held.
     void postWakeUp(const std::shared_ptr<Target>& self)
     {
@@ -64,24 +70,31 @@ struct QtMainQueue::Target {
         if (waiting.load(std::memory_order_acquire) == 0) {
             return;
         }
-        std::size_t count;
-        {
-            std::lock_guard guard(lock);
-            count = jobs.size();
-        }
+        // Only the context's thread runs jobs: from now on a post can tell it by its id alone.
+        contextThreadId.store(QThread::currentThreadId(), std::memory_order_relaxed);
         const std::shared_ptr<Target> keep = self.lock();
-        for (; count > 0; --count) {
+        std::size_t count = 0; // of the jobs waiting when this run began, those not yet taken
+        bool counted = false;
+        do {
             std::function<void()> job;
             {
                 std::lock_guard guard(lock);
+                if (!counted) {
+                    count = jobs.size();
+                    counted = true;
+                }
                 if (jobs.empty()) {
                     return; // a nested loop ran them, or the context went
                 }
                 job = std::move(jobs.front());
                 jobs.pop_front();
+                --count;
                 waiting.store(jobs.size(), std::memory_order_relaxed);
             }
             job();
+        } while (count > 0);
+        if (waiting.load(std::memory_order_acquire) == 0) {
+            return;
         }
         std::lock_guard guard(lock);
         if (!jobs.empty() && context != nullptr) {
@@ -89,6 +102,8 @@ struct QtMainQueue::Target {
         }
     }
 
+    // The id of the context's thread once it has run jobs; until then posts compare QThreads.
+    std::atomic<Qt::HANDLE> contextThreadId{nullptr};
     std::weak_ptr<Target> self;
 };
 
@@ -126,7 +141,7 @@ void QtMainQueue::async(std::function<void()> job)
     }
     target->jobs.push_back(std::move(job));
     target->waiting.store(target->jobs.size(), std::memory_order_release);
-    if (!target->turnsRunJobs || QThread::currentThread() != target->thread) {
+    if (!target->turnsRunJobs || !target->onContextThread()) {
         target->postWakeUp(target);
     }
 }
