@@ -123,7 +123,11 @@ bool ensureOpen(Output& out, std::string& error)
         error = "cannot open the sound device";
         return false;
     }
-    ALCcontext* context = alcCreateContext(device, nullptr);
+    // OpenAL Soft's output limiter runs a log and an exp per sample for every update the device
+    // mixes, sound or silence, and is most of the mixer's cost; it only acts where overlapping
+    // clips sum past full scale, which the sound server's own mixing then clips as any player's would.
+    const ALCint attributes[] = {ALC_OUTPUT_LIMITER_SOFT, ALC_FALSE, 0};
+    ALCcontext* context = alcCreateContext(device, attributes);
     if (context == nullptr || alcMakeContextCurrent(context) != ALC_TRUE) {
         if (context != nullptr) {
             alcDestroyContext(context);
