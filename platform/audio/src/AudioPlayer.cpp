@@ -38,12 +38,14 @@ constexpr double kStreamAboveSeconds = 5.0;
 constexpr int kStreamBuffers = 4;
 constexpr double kChunkSeconds = 0.25;
 constexpr auto kRefillInterval = 100ms;
-// While the device runs, the output looks this often whether anything still plays. The mixer
-// costs as much mixing silence as sound, so the device is paused soon after the last clip ends;
-// but a resumed device takes one more update to start, so while clips come in quick succession
-// (slapping) it is kept running a little longer, and only the first clip of a run pays for that.
+// The mixer costs as much mixing silence as sound, so the device is paused once the last clip has
+// been mixed to its end and has left the device (its reported latency, plus a margin for the
+// update in flight); but a resumed device takes one more update to start, so while clips come in
+// quick succession (slapping) it is kept running a little longer, and only the first clip of a
+// run pays for that. Streaming clips, whose end is not known ahead, are looked at this often.
 constexpr auto kIdleCheckInterval = 50ms;
-constexpr auto kPauseAfterIdle = 100ms;
+constexpr auto kDrainMargin = 10ms;
+constexpr auto kShortestCheck = 5ms;
 constexpr auto kPauseAfterIdleInRun = 1s;
 constexpr auto kRunGap = 1s; // clips started closer than this make a run
 // Decoded clips kept for later plays (in OpenAL's buffers), least recently used dropped first.
@@ -127,7 +129,11 @@ bool ensureOpen(Output& out, std::string& error)
         error = "cannot open the sound device";
         return false;
     }
-    ALCcontext* context = alcCreateContext(device, nullptr);
+    // OpenAL Soft's output limiter runs a log and an exp per sample for every update the device
+    // mixes, sound or silence, and is most of the mixer's cost; it only acts where overlapping
+    // clips sum past full scale, which the sound server's own mixing then clips as any player's would.
+    const ALCint attributes[] = {ALC_OUTPUT_LIMITER_SOFT, ALC_FALSE, 0};
+    ALCcontext* context = alcCreateContext(device, attributes);
     if (context == nullptr || alcMakeContextCurrent(context) != ALC_TRUE) {
         if (context != nullptr) {
             alcDestroyContext(context);
@@ -480,22 +486,59 @@ bool feed(Stream& s)
     return true;
 }
 
-// Caller holds the output's mutex.
-bool anythingPlaying(const Output& out)
+// Caller holds the output's mutex. How long until every playing clip has been mixed to its end:
+// zero when none plays; for a streaming clip, only how long until it is looked at again.
+SteadyClock::duration untilMixedToEnd(const Output& out)
 {
+    using Seconds = std::chrono::duration<double>;
+    SteadyClock::duration longest{};
     for (const ALuint source : out.sources) {
         ALint state = AL_STOPPED;
         alGetSourcei(source, AL_SOURCE_STATE, &state);
-        if (state == AL_PLAYING) {
-            return true;
+        if (state != AL_PLAYING) {
+            continue;
         }
+        ALint type = AL_UNDETERMINED;
+        ALint buffer = 0;
+        ALint offset = 0;
+        ALint bytes = 0;
+        ALint channels = 0;
+        ALint bits = 0;
+        ALint rate = 0;
+        ALfloat pitch = 1.0f;
+        alGetSourcei(source, AL_SOURCE_TYPE, &type);
+        alGetSourcei(source, AL_BUFFER, &buffer);
+        alGetSourcei(source, AL_SAMPLE_OFFSET, &offset);
+        alGetSourcef(source, AL_PITCH, &pitch);
+        alGetBufferi(static_cast<ALuint>(buffer), AL_SIZE, &bytes);
+        alGetBufferi(static_cast<ALuint>(buffer), AL_CHANNELS, &channels);
+        alGetBufferi(static_cast<ALuint>(buffer), AL_BITS, &bits);
+        alGetBufferi(static_cast<ALuint>(buffer), AL_FREQUENCY, &rate);
+        SteadyClock::duration left = kIdleCheckInterval;
+        if (type == AL_STATIC && channels > 0 && bits >= 8 && rate > 0 && pitch > 0.0f) {
+            const double frames = double(bytes) / (channels * (bits / 8));
+            left = std::chrono::duration_cast<SteadyClock::duration>(
+                Seconds(std::max(0.0, frames - offset) / (double(rate) * pitch)));
+        }
+        longest = std::max(longest, std::max(left, SteadyClock::duration(kShortestCheck)));
     }
+    alGetError();
     for (const auto& stream : out.streams) {
         if (stream->wanted && !stream->fedAll) {
-            return true;
+            longest = std::max(longest, SteadyClock::duration(kIdleCheckInterval));
         }
     }
-    return false;
+    return longest;
+}
+
+// Caller holds the output's mutex. How long the device holds what it has mixed before it is heard.
+SteadyClock::duration deviceLatency(const Output& out)
+{
+    ALCint64SOFT latency = 0;
+    if (alcIsExtensionPresent(out.device, "ALC_SOFT_device_clock") == ALC_TRUE) {
+        alcGetInteger64vSOFT(out.device, ALC_DEVICE_LATENCY_SOFT, 1, &latency);
+    }
+    return std::chrono::nanoseconds(std::max<ALCint64SOFT>(latency, 0));
 }
 
 void workerLoop()
@@ -520,27 +563,39 @@ void workerLoop()
             streams.clear();
             lock.lock();
         }
+        // Without a pause to make, the worker sleeps until a clip starts or stops, or a stream needs more.
+        std::optional<SteadyClock::duration> sleep;
         if (out.context != nullptr && !out.paused && out.canPause) {
-            if (anythingPlaying(out)) {
+            const SteadyClock::time_point now = SteadyClock::now();
+            if (const SteadyClock::duration left = untilMixedToEnd(out); left > SteadyClock::duration::zero()) {
                 idle = false;
-            } else if (!idle) {
-                idle = true;
-                idleSince = SteadyClock::now();
-            } else if (SteadyClock::now() - idleSince >=
-                       (out.lastPlay - out.previousPlay < kRunGap ? kPauseAfterIdleInRun : kPauseAfterIdle)) {
-                alcDevicePauseSOFT(out.device);
-                out.paused = true;
-                idle = false;
+                sleep = left;
+            } else {
+                if (!idle) {
+                    idle = true;
+                    idleSince = now;
+                }
+                const SteadyClock::duration hold = out.lastPlay - out.previousPlay < kRunGap
+                                                       ? SteadyClock::duration(kPauseAfterIdleInRun)
+                                                       : deviceLatency(out) + kDrainMargin;
+                if (now - idleSince >= hold) {
+                    alcDevicePauseSOFT(out.device);
+                    out.paused = true;
+                    idle = false;
+                } else {
+                    sleep = hold - (now - idleSince);
+                }
             }
         }
         const bool feeding =
             std::any_of(out.streams.begin(), out.streams.end(), [](const auto& s) { return s->wanted && !s->fedAll; });
         if (feeding) {
-            out.wake.wait_for(lock, kRefillInterval, [&] { return out.stopping || out.kick; });
-        } else if (out.paused || out.context == nullptr) {
-            out.wake.wait(lock, [&] { return out.stopping || out.kick; });
+            sleep = std::min(sleep.value_or(kRefillInterval), SteadyClock::duration(kRefillInterval));
+        }
+        if (sleep) {
+            out.wake.wait_for(lock, *sleep, [&] { return out.stopping || out.kick; });
         } else {
-            out.wake.wait_for(lock, kIdleCheckInterval, [&] { return out.stopping || out.kick; });
+            out.wake.wait(lock, [&] { return out.stopping || out.kick; });
         }
         out.kick = false;
     }
@@ -718,6 +773,8 @@ AudioPlayer::~AudioPlayer()
             }
             alGetError();
         }
+        out.kick = true; // the worker may be waiting for this clip's end
+        out.wake.notify_all();
     }
     // The sound is let go here, after the lock: the last holder deletes its buffer under it.
 }
@@ -848,6 +905,9 @@ void AudioPlayer::stop()
     if (out.context != nullptr) {
         alSourceStop(source);
     }
+    // The worker may be waiting for this clip's end to pause the device.
+    out.kick = true;
+    out.wake.notify_all();
 }
 
 std::string AudioPlayer::failure() const { return lastFailure; }

@@ -60,4 +60,20 @@ TEST(AudioPlayerPauseTest, TheDevicePausesWhenNothingPlaysAndMixesAgainForTheNex
     }
 }
 
+TEST(AudioPlayerPauseTest, AClipStoppedEarlyLetsTheDevicePauseWithoutWaitingForItsEnd)
+{
+    ::setenv("ALSOFT_DRIVERS", "null", 1);
+    audio::prepareOutput();
+    auto created = audio::AudioPlayer::create(audiotest::fixture("tone330-long-mono.mp3")); // 2.06 s
+    ASSERT_NE(created.player, nullptr) << created.error;
+    audio::AudioPlayer& player = *created.player;
+    const ALCint64SOFT before = deviceClock();
+    ASSERT_TRUE(player.play());
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return deviceClock() - before >= 50'000'000; }, 10s));
+    player.stop();
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_TRUE(waitForClockToStop());
+    EXPECT_LT(deviceClock() - before, 1'500'000'000) << "the device mixed on to the stopped clip's end";
+}
+
 } // namespace
