@@ -1,5 +1,7 @@
 #include "platform/audio/AudioPlayer.h"
 
+#include "Mp3Decoder.h"
+
 #define AL_ALEXT_PROTOTYPES
 #include <AL/al.h>
 #include <AL/alc.h>
@@ -29,6 +31,9 @@ namespace audio {
 
 namespace {
 
+using detail::Decoder;
+using detail::framesOf;
+
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
@@ -50,10 +55,6 @@ constexpr auto kPauseAfterIdleInRun = 1s;
 constexpr auto kRunGap = 1s; // clips started closer than this make a run
 // Decoded clips kept for later plays (in OpenAL's buffers), least recently used dropped first.
 constexpr std::size_t kCacheBytes = 8u << 20;
-// Decoding reads a little past the decoder's estimate of a clip's length.
-constexpr double kEstimateMarginSeconds = 0.1;
-
-std::size_t framesOf(double seconds, long rate) { return static_cast<std::size_t>(seconds * double(rate)); }
 
 // The one device and context of the process. Every AL call of every player runs under `mutex`:
 // OpenAL's error state is per context, so unserialised calls could read each other's errors.
@@ -176,149 +177,6 @@ std::string alErrorText(ALenum code)
     const ALchar* text = alGetString(code);
     return text != nullptr ? text : "error " + std::to_string(code);
 }
-
-// ---- decoding ----
-
-// An open MP3 file with its decoder, set to 16-bit samples in the file's first format.
-struct Decoder {
-    int fd = -1;
-    mpg123_handle* handle = nullptr;
-    long rate = 0;
-    int channels = 0;
-    std::string name;
-
-    Decoder() = default;
-    Decoder(const Decoder&) = delete;
-    Decoder& operator=(const Decoder&) = delete;
-    ~Decoder()
-    {
-        if (handle != nullptr) {
-            mpg123_close(handle);
-            mpg123_delete(handle);
-        }
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-
-    std::string failed(int result) const
-    {
-        return "cannot decode " + name + ": " +
-               (result == MPG123_ERR ? std::string(mpg123_strerror(handle)) : mpg123_plain_strerror(result));
-    }
-
-    ALenum format() const { return channels == 1 ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16; }
-
-    bool open(const std::string& path, std::string& error)
-    {
-        static std::once_flag initialised;
-        std::call_once(initialised, [] { mpg123_init(); });
-        name = path;
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            error = "cannot open " + name + ": " + std::strerror(errno);
-            return false;
-        }
-        int code = MPG123_OK;
-        handle = mpg123_new(nullptr, &code);
-        if (handle == nullptr) {
-            error = "cannot decode " + name + ": " + mpg123_plain_strerror(code);
-            return false;
-        }
-        // Warnings about junk in the stream would go to standard error; the result says enough.
-        mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-        mpg123_format_none(handle);
-        const long* rates = nullptr;
-        std::size_t rateCount = 0;
-        mpg123_rates(&rates, &rateCount);
-        for (std::size_t i = 0; i < rateCount; ++i) {
-            mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-        }
-        if (int result = mpg123_open_fd(handle, fd); result != MPG123_OK) {
-            error = failed(result);
-            return false;
-        }
-        int encoding = 0;
-        if (int result = mpg123_getformat(handle, &rate, &channels, &encoding); result != MPG123_OK) {
-            error = result == MPG123_DONE ? "cannot decode " + name + ": no audio data" : failed(result);
-            return false;
-        }
-        // Hold the format: a stream that changes it midway is not one clip we can play.
-        mpg123_format_none(handle);
-        mpg123_format(handle, rate, channels, encoding);
-        return true;
-    }
-
-    /// The decoder's estimate of the clip's length in seconds, or nullopt when it has none.
-    std::optional<double> estimatedSeconds() const
-    {
-        const off_t frames = mpg123_length(handle);
-        if (frames < 0 || rate <= 0) {
-            return std::nullopt;
-        }
-        return double(frames) / double(rate);
-    }
-
-    /// Appends up to `frames` frames to `samples`; `ended` is set at the end of the data.
-    bool read(std::vector<std::int16_t>& samples, std::size_t frames, bool& ended, std::string& error)
-    {
-        const std::size_t frameSamples = static_cast<std::size_t>(channels);
-        const std::size_t start = samples.size();
-        samples.resize(start + frames * frameSamples);
-        auto* bytes = reinterpret_cast<unsigned char*>(samples.data() + start);
-        const std::size_t wanted = frames * frameSamples * sizeof(std::int16_t);
-        std::size_t have = 0;
-        ended = false;
-        bool ok = true;
-        while (have < wanted) {
-            std::size_t done = 0;
-            const int result = mpg123_read(handle, bytes + have, wanted - have, &done);
-            have += done;
-            if (result == MPG123_DONE) {
-                ended = true;
-                break;
-            }
-            if (result != MPG123_OK && result != MPG123_NEW_FORMAT) {
-                error = failed(result);
-                ok = false;
-                break;
-            }
-        }
-        samples.resize(start + have / (frameSamples * sizeof(std::int16_t)) * frameSamples);
-        return ok;
-    }
-
-    /// Appends up to `frames` frames to `samples` as read() does, in pieces the size of the
-    /// decoder's estimate: a short clip never takes a buffer sized for the longest. Large
-    /// short-lived buffers would otherwise stay behind in the decoding thread's malloc arena.
-    bool readUpTo(std::vector<std::int16_t>& samples, std::size_t frames, bool& ended, std::string& error)
-    {
-        const std::size_t frameSamples = static_cast<std::size_t>(channels);
-        const std::size_t start = samples.size();
-        std::size_t piece = frames;
-        if (const auto seconds = estimatedSeconds()) {
-            // A little over the estimate, so an exact one ends in one read.
-            piece = std::clamp<std::size_t>(framesOf(*seconds + kEstimateMarginSeconds, rate), 1, frames);
-        }
-        ended = false;
-        while (!ended && (samples.size() - start) / frameSamples < frames) {
-            const std::size_t have = (samples.size() - start) / frameSamples;
-            if (!read(samples, std::min(piece, frames - have), ended, error)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    bool rewind(std::string& error)
-    {
-        if (const off_t at = mpg123_seek(handle, 0, SEEK_SET); at < 0) {
-            error = failed(static_cast<int>(at));
-            return false;
-        }
-        return true;
-    }
-};
 
 } // namespace
 
