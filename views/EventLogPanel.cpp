@@ -16,6 +16,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -304,10 +305,17 @@ public:
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         widgets::useSlimScrollBars(this);
         auto* content = new QWidget;
-        content->setAutoFillBackground(false);
+        // Opaque in the panel's own colour, so that a new row at the head can move the rows below
+        // by copying their pixels; growing at the foot repaints only the new strip.
+        content->setBackgroundRole(QPalette::Base);
+        content->setAutoFillBackground(true);
+        content->setAttribute(Qt::WA_StaticContents);
         rows = new QVBoxLayout(content);
         rows->setContentsMargins(0, 4, 0, 4);
         rows->setSpacing(0);
+        // The list grows before its layout places the rows: short of room, the layout would
+        // squeeze every row for a moment, moving and repainting them all.
+        rows->setSizeConstraint(QLayout::SetMinimumSize);
         rows->addStretch(1);
         setWidget(content);
         viewport()->setAutoFillBackground(false);
@@ -345,6 +353,9 @@ public:
             if (!row) {
                 row = build(record);
                 row->setObjectName(QStringLiteral("row"));
+                // Never squeezed, not even for the moment before the list grows to take a new row,
+                // which would move and repaint every row on show.
+                row->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
             }
             keep.emplace(key, row);
             ordered.push_back(row);
@@ -353,6 +364,7 @@ public:
             delete row;
         }
         shown = std::move(keep);
+        const std::vector<QWidget*> before = shownOrder();
         for (int i = 0; i < int(ordered.size()); ++i) {
             QWidget* row = ordered[std::size_t(i)];
             if (QLayoutItem* item = rows->itemAt(i); !item || item->widget() != row) {
@@ -360,11 +372,59 @@ public:
                 rows->insertWidget(i, row);
             }
         }
+        shiftForNewHead(before, ordered);
     }
 
     int rowCount() const { return int(shown.size()); }
 
 private:
+    /// The rows in the layout, top first.
+    std::vector<QWidget*> shownOrder() const
+    {
+        std::vector<QWidget*> order;
+        order.reserve(std::size_t(rows->count()));
+        for (int i = 0; i < rows->count(); ++i) {
+            if (QWidget* row = rows->itemAt(i)->widget()) {
+                order.push_back(row);
+            }
+        }
+        return order;
+    }
+
+    /// When `ordered` is the rows that were on show (`before`) with one more at the head (the
+    /// common case: a new record, the oldest row maybe taken over for it), moves the rows down by
+    /// the new row's height at once, pixels and all, before the layout runs: it then finds them in
+    /// place, and only the new row paints. Anything else is left to the layout, which repaints
+    /// what moves.
+    void shiftForNewHead(const std::vector<QWidget*>& before, const std::vector<QWidget*>& ordered)
+    {
+        QWidget* content = widget();
+        if (ordered.size() < 2 || !content->isVisible()) {
+            return;
+        }
+        const std::size_t kept = ordered.size() - 1;
+        const bool tookOverTheLast = before.size() == ordered.size() && before.back() == ordered.front();
+        if ((before.size() != kept && !tookOverTheLast) ||
+            !std::equal(ordered.begin() + 1, ordered.end(), before.begin())) {
+            return;
+        }
+        QWidget* head = ordered.front();
+        head->ensurePolished(); // a new row has its fonts and style, and so its height, from here on
+        const QMargins margins = rows->contentsMargins();
+        const int width = content->width() - margins.left() - margins.right();
+        const int height = head->hasHeightForWidth() ? head->heightForWidth(width) : head->sizeHint().height();
+        const int shift = std::clamp(height, head->minimumHeight(), head->maximumHeight());
+        if (shift <= 0) {
+            return;
+        }
+        content->scroll(0, shift);
+        // The new row goes where the layout will put it and is shown now, not on the next turn of
+        // the loop, so the layout counts it whenever it runs; shown where it was made, a window's
+        // size at the list's corner, it would repaint all the list.
+        head->setGeometry(margins.left(), margins.top(), width, shift);
+        head->show();
+    }
+
     // Keyed by the id's bytes: spelling out every id on every refresh cost more than the rows.
     using Key = std::array<std::uint8_t, 16>;
     QVBoxLayout* rows;

@@ -3,8 +3,11 @@
 
 #include "views/EventLogPanel.h"
 
+#include <QApplication>
 #include <QLayout>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 
 namespace {
@@ -188,6 +191,101 @@ TEST_F(EventLogPanelTest, RowsAlreadyShownKeepTheirWidgets)
     knock(1.5);
     ASSERT_EQ(rows().size(), 2u);
     EXPECT_EQ(rows()[1], first);
+}
+
+/// The text labels inside one widget that paint, each time one does.
+class LabelPaints final : public QObject {
+public:
+    explicit LabelPaints(QWidget* within)
+        : within(within)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~LabelPaints() override { qApp->removeEventFilter(this); }
+    std::vector<QWidget*> painted;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && qobject_cast<widgets::TextLabel*>(object) &&
+            within->isAncestorOf(static_cast<QWidget*>(object))) {
+            painted.push_back(static_cast<QWidget*>(object));
+        }
+        return false;
+    }
+
+private:
+    QWidget* within;
+};
+
+/// What `window` shows on screen now equals it drawn afresh.
+bool showsWhatAFreshDrawingDoes(QWidget& window)
+{
+    const QImage screen = window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage drawn = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return screen.size() == drawn.size() && screen == drawn;
+}
+
+struct NewHeadCase {
+    const char* name;
+    int slapsBefore;
+    bool scrolledToTheEnd;
+};
+
+class NewHead : public EventLogPanelTest, public ::testing::WithParamInterface<NewHeadCase> {};
+
+// A new slap's row moves the rows below by their pixels: only its own labels paint, and the
+// screen shows what drawing the whole panel anew shows.
+TEST_P(NewHead, PaintsOnlyTheNewRowAndLooksAsIfDrawnAnew)
+{
+    const NewHeadCase& c = GetParam();
+    startListening();
+    for (int i = 0; i < 400 && vm->totalSlaps() < c.slapsBefore; ++i) {
+        knock(i % 3 == 0 ? 4.0 : 1.5, i % 3 == 0 ? 8 : 1); // rows of several severities
+    }
+    ASSERT_EQ(vm->totalSlaps(), c.slapsBefore);
+    if (c.scrolledToTheEnd) {
+        auto* list = qobject_cast<QScrollArea*>(tabContent());
+        ASSERT_NE(list, nullptr);
+        list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+        settle();
+    }
+    ASSERT_TRUE(showsWhatAFreshDrawingDoes(*panel));
+
+    std::vector<QWidget*> painted;
+    {
+        LabelPaints paints(tabContent());
+        knock(4.0, 8);
+        painted = paints.painted;
+    }
+    ASSERT_EQ(vm->totalSlaps(), c.slapsBefore + 1);
+    QWidget* head = rows().front();
+    EXPECT_EQ(visibleTexts(head).value(0), QString("Slap #%1").arg(c.slapsBefore + 1));
+    EXPECT_TRUE(showsWhatAFreshDrawingDoes(*panel));
+    if (!c.scrolledToTheEnd) { // there the row that moves into view paints too
+        EXPECT_FALSE(painted.empty());
+        for (QWidget* label : painted) {
+            EXPECT_TRUE(head->isAncestorOf(label)) << qPrintable(static_cast<widgets::TextLabel*>(label)->text());
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Logs, NewHead,
+                         ::testing::Values(NewHeadCase{"OneRow", 1, false},
+                                           NewHeadCase{"MoreThanAScreenful", 30, false},
+                                           NewHeadCase{"Full", 100, false},
+                                           NewHeadCase{"FullScrolledToTheEnd", 100, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Power rows differ in height (with a detail line or without); each new one lands where it belongs.
+TEST_F(EventLogPanelTest, PowerRowsOfEitherHeightLookAsIfDrawnAnew)
+{
+    panel->setTab(EventLogTab::power);
+    for (int i = 0; i < 12; ++i) {
+        powerChange(i % 2 == 0, i % 4 == 0, 40 + i);
+        ASSERT_TRUE(showsWhatAFreshDrawingDoes(*panel)) << "after power change " << i;
+    }
+    EXPECT_GE(vm->powerSourceEvents().size(), 6u);
 }
 
 struct ClearCase {
