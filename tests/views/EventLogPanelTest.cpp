@@ -4,6 +4,7 @@
 #include "views/EventLogPanel.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLayout>
 #include <QScreen>
 #include <QScrollArea>
@@ -230,9 +231,22 @@ struct NewHeadCase {
     const char* name;
     int slapsBefore;
     bool scrolledToTheEnd;
+    QPalette (*palette)();
 };
 
-class NewHead : public EventLogPanelTest, public ::testing::WithParamInterface<NewHeadCase> {};
+class NewHead : public EventLogPanelTest, public ::testing::WithParamInterface<NewHeadCase> {
+protected:
+    void SetUp() override
+    {
+        QApplication::setPalette(GetParam().palette());
+        EventLogPanelTest::SetUp();
+    }
+    void TearDown() override
+    {
+        EventLogPanelTest::TearDown();
+        QApplication::setPalette(QPalette());
+    }
+};
 
 // A new slap's row moves the rows below by their pixels: only its own labels paint, and the
 // screen shows what drawing the whole panel anew shows.
@@ -262,6 +276,10 @@ TEST_P(NewHead, PaintsOnlyTheNewRowAndLooksAsIfDrawnAnew)
     QWidget* head = rows().front();
     EXPECT_EQ(visibleTexts(head).value(0), QString("Slap #%1").arg(c.slapsBefore + 1));
     EXPECT_TRUE(showsWhatAFreshDrawingDoes(*panel));
+    QDir().mkpath(THWACKO_SCREENSHOT_DIR); // what the screen shows, for a person to look at
+    panel->screen()
+        ->grabWindow(panel->winId())
+        .save(QStringLiteral(THWACKO_SCREENSHOT_DIR "/log-new-slap-%1.png").arg(c.name));
     if (!c.scrolledToTheEnd) { // there the row that moves into view paints too
         EXPECT_FALSE(painted.empty());
         for (QWidget* label : painted) {
@@ -271,10 +289,12 @@ TEST_P(NewHead, PaintsOnlyTheNewRowAndLooksAsIfDrawnAnew)
 }
 
 INSTANTIATE_TEST_SUITE_P(Logs, NewHead,
-                         ::testing::Values(NewHeadCase{"OneRow", 1, false},
-                                           NewHeadCase{"MoreThanAScreenful", 30, false},
-                                           NewHeadCase{"Full", 100, false},
-                                           NewHeadCase{"FullScrolledToTheEnd", 100, true}),
+                         ::testing::Values(NewHeadCase{"OneRow", 1, false, theme::lightPalette},
+                                           NewHeadCase{"MoreThanAScreenful", 30, false, theme::lightPalette},
+                                           NewHeadCase{"MoreThanAScreenfulDark", 30, false, theme::darkPalette},
+                                           NewHeadCase{"Full", 100, false, theme::lightPalette},
+                                           NewHeadCase{"FullDark", 100, false, theme::darkPalette},
+                                           NewHeadCase{"FullScrolledToTheEnd", 100, true, theme::lightPalette}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Power rows differ in height (with a detail line or without); each new one lands where it belongs.
