@@ -19,6 +19,11 @@ namespace {
 const std::string kAudioErrorPrefix = "Audio playback error: ";
 const std::string kSelectFolderFirst = "Select a custom audio directory first";
 
+std::string noClipsMessage(SoundPackType mode)
+{
+    return "No audio files found for " + std::string(label(mode)) + " mode";
+}
+
 /// The dependency `name`, which the view model cannot do without.
 template <typename T> T required(T given, const char* name)
 {
@@ -190,9 +195,18 @@ void ThwackoViewModel::setLidCreakSounds(bool value) { publish(state.lidCreakSou
 
 void ThwackoViewModel::setCustomDirectory(std::optional<std::filesystem::path> value)
 {
+    const std::optional<std::filesystem::path> previous = state.customDirectory;
     publish(state.customDirectory, std::move(value));
-    // The message asked for a folder; with one chosen it no longer holds.
-    if (state.customDirectory && state.errorMessage == kSelectFolderFirst) {
+    if (!state.customDirectory || !state.errorMessage) {
+        return;
+    }
+    // A message that asked for a folder, or told what was wrong with the one chosen before, no
+    // longer holds once a folder, or another one, is chosen.
+    const std::string& message = *state.errorMessage;
+    const bool anotherFolder = state.customDirectory != previous;
+    const bool aboutThePrevious = previous && (message.starts_with("Cannot read " + previous->string() + ": ") ||
+                                               message == noClipsMessage(SoundPackType::custom));
+    if (message == kSelectFolderFirst || (anotherFolder && aboutThePrevious)) {
         setErrorMessage(std::nullopt);
     }
 }
@@ -330,7 +344,7 @@ void ThwackoViewModel::start()
         return;
     }
     if (pack->files().empty()) {
-        setErrorMessage("No audio files found for " + std::string(label(state.selectedMode)) + " mode");
+        setErrorMessage(noClipsMessage(state.selectedMode));
         return;
     }
 

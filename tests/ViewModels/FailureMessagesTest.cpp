@@ -137,6 +137,47 @@ TEST_F(FailureMessagesTest, ChoosingAFolderClearsTheRequestForOne)
     EXPECT_EQ(vm->errorMessage(), std::nullopt);
 }
 
+// What the last Start said about the custom folder goes once another folder is chosen; other
+// messages, and those about a folder chosen again, stay.
+TEST_F(FailureMessagesTest, ChoosingAnotherFolderClearsWhatWasSaidOfThePreviousOne)
+{
+    struct Case {
+        const char* name;
+        void (*spoil)(const fs::path& folder); // before Start, in the first folder
+        bool sameFolderAgain;
+        bool cleared;
+    };
+    const Case cases[] = {
+        {"unreadable", [](const fs::path& folder) { fs::remove_all(folder); }, false, true},
+        {"unreadable, chosen again", [](const fs::path& folder) { fs::remove_all(folder); }, true, false},
+        {"no clips", [](const fs::path& folder) { fs::remove(folder / "a.mp3"); }, false, true},
+        {"sensor missing", [](const fs::path&) {}, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool sensorMissing = std::string(c.name) == "sensor missing";
+        if (sensorMissing) {
+            services.sensor->services.clear();
+        }
+        make();
+        vm->setSelectedMode(SoundPackType::custom);
+        const fs::path first = dir.write(std::string(c.name) + "/first/a.mp3", "").parent_path();
+        vm->setCustomDirectory(first);
+        c.spoil(first);
+        testing::internal::CaptureStdout();
+        vm->start();
+        testing::internal::GetCapturedStdout();
+        testsupport::drainPosted();
+        ASSERT_TRUE(vm->errorMessage());
+        vm->stop();
+
+        const fs::path next = c.sameFolderAgain ? first : dir.mkdir(std::string(c.name) + "/next");
+        services.choice = {true, next};
+        vm->selectCustomDirectory();
+        EXPECT_EQ(vm->errorMessage() == std::nullopt, c.cleared) << vm->errorMessage().value_or("");
+    }
+}
+
 TEST_F(FailureMessagesTest, ACustomFolderThatCannotBeReadSaysWhy)
 {
     struct Case {
