@@ -96,8 +96,10 @@ struct Start {
 };
 
 // What OpenAL Soft 1.19's PulseAudio backend reports while the stream has no timing information
-// yet (just after it starts or resumes): a stand-in of exactly 1 ms.
+// yet (just after it starts or resumes): a stand-in of exactly 1 ms. It reports none at all (0)
+// when the server's timing cannot be read; through a server's buffer neither is a real latency.
 constexpr ALint64SOFT kStandInLatencyNs = 1000000;
+bool isStandIn(ALint64SOFT latencyNs) { return latencyNs == kStandInLatencyNs || latencyNs <= 0; }
 constexpr auto kStandInPatience = 250ms;
 
 /// Watches every OpenAL source of the process's current context and stamps the moment each
@@ -165,7 +167,7 @@ private:
                     const TimePoint now = SteadyClock::now();
                     std::lock_guard guard(lock);
                     seen.push_back({now, double(values[1]) / 1e6});
-                    if (replaceStandIns && values[1] == kStandInLatencyNs) {
+                    if (replaceStandIns && isStandIn(values[1])) {
                         ++standIns;
                         pending.push_back({seen.size() - 1, now});
                     }
@@ -180,7 +182,7 @@ private:
                 const TimePoint now = SteadyClock::now();
                 std::lock_guard guard(lock);
                 std::erase_if(pending, [&](const Pending& p) {
-                    if (latency != kStandInLatencyNs) {
+                    if (!isStandIn(latency)) {
                         seen[p.index].latencyMs = double(latency) / 1e6;
                         return true;
                     }
@@ -510,8 +512,8 @@ void runModesInServer(const char* self, const soundserver::Server& server, std::
         std::printf("%s\n", line.c_str());
     }
     std::printf("\nquant: the server graph's cycle while the application's stream was in it (pw-profiler),\n"
-                "added to every knock. stand-in: knocks that got OpenAL's stand-in latency (no timing from\n"
-                "the server) and took the device's next real report instead / that never got one: they are\n"
+                "added to every knock. stand-in: knocks that got OpenAL's stand-in latency or none (no timing\n"
+                "from the server) and took the device's next real report instead / that never got one: they are\n"
                 "left out of the latency figures, and the mode runs again in a new process until it has\n"
                 "enough (OpenAL Soft 1.19's PulseAudio backend reports none once its device has been paused).\n");
 }
