@@ -19,6 +19,9 @@ namespace {
 const std::string kAudioErrorPrefix = "Audio playback error: ";
 const std::string kSelectFolderFirst = "Select a custom audio directory first";
 
+/// What a custom folder that cannot be read is said with, before the reason.
+std::string cannotReadPrefix(const std::filesystem::path& folder) { return "Cannot read " + folder.string() + ": "; }
+
 std::string noClipsMessage(SoundPackType mode)
 {
     return "No audio files found for " + std::string(label(mode)) + " mode";
@@ -204,7 +207,7 @@ void ThwackoViewModel::setCustomDirectory(std::optional<std::filesystem::path> v
     // longer holds once a folder, or another one, is chosen.
     const std::string& message = *state.errorMessage;
     const bool anotherFolder = state.customDirectory != previous;
-    const bool aboutThePrevious = previous && (message.starts_with("Cannot read " + previous->string() + ": ") ||
+    const bool aboutThePrevious = previous && (message.starts_with(cannotReadPrefix(*previous)) ||
                                                message == noClipsMessage(SoundPackType::custom));
     if (message == kSelectFolderFirst || (anotherFolder && aboutThePrevious)) {
         setErrorMessage(std::nullopt);
@@ -269,7 +272,7 @@ std::optional<SoundPack> ThwackoViewModel::loadPackForCurrentMode(std::optional<
             return std::nullopt;
         }
         if (auto reason = pack.loadCustomFiles(*state.customDirectory)) {
-            failure = "Cannot read " + state.customDirectory->string() + ": " + *reason;
+            failure = cannotReadPrefix(*state.customDirectory) + *reason;
         }
     } else if (!(failure = missingResources())) {
         pack.loadBundledFiles(bundle);
