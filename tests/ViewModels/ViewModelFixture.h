@@ -31,7 +31,6 @@ using testsupport::RecordingClipPlayer;
 using testsupport::TempDir;
 using Sample = ThwackoViewModel::Sample;
 
-
 inline const char* const kInfoPlist = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0"><dict><key>BonklyTallyToken</key><string>test-token</string></dict></plist>)";
