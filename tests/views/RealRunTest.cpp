@@ -75,32 +75,23 @@ protected:
         if (xvfb.isEmpty() || xdotool.isEmpty()) {
             GTEST_SKIP() << "Xvfb or xdotool is not installed (scripts/setup installs both)";
         }
-        // A free display number. Tests run side by side, so a number seen free may be taken by the
-        // time the server starts: the display is ours once its lock file names our server.
-        for (int n = 140; n < 200 && display.isEmpty(); ++n) {
-            const QString lock = QString("/tmp/.X%1-lock").arg(n);
-            if (QFile::exists(lock)) {
-                continue;
-            }
-            server.start(xvfb, {QString(":%1").arg(n), "-screen", "0", "1280x900x24", "-nolisten", "tcp"});
-            ASSERT_TRUE(server.waitForStarted());
-            const QString socket = QString("/tmp/.X11-unix/X%1").arg(n);
-            const QByteArray pid = QByteArray::number(server.processId());
-            const bool ours = waitFor(
-                                  [&] {
-                QFile file(lock);
-                const bool owned =
-                    QFile::exists(socket) && file.open(QIODevice::ReadOnly) && file.readAll().trimmed() == pid;
-                return owned || server.state() == QProcess::NotRunning;
-                                  },
-                                  20000) &&
-                server.state() != QProcess::NotRunning;
-            if (ours) {
-                display = QString(":%1").arg(n);
-            } else {
-                server.kill();
-                server.waitForFinished();
-            }
+        // The server picks a free display number itself and writes it once it accepts
+        // connections, so tests side by side never race for a number or reach a server that is
+        // still starting (or a stale socket left by one that was killed).
+        server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x900x24", "-nolisten", "tcp"});
+        ASSERT_TRUE(server.waitForStarted());
+        QByteArray out;
+        waitFor(
+            [&] {
+            server.waitForReadyRead(100);
+            out += server.readAllStandardOutput();
+            return out.contains('\n') || server.state() == QProcess::NotRunning;
+            },
+            20000);
+        bool isNumber = false;
+        const int number = out.trimmed().toInt(&isNumber);
+        if (isNumber && server.state() != QProcess::NotRunning) {
+            display = QString(":%1").arg(number);
         }
         ASSERT_FALSE(display.isEmpty()) << "no display for Xvfb";
     }
